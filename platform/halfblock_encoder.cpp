@@ -1,0 +1,155 @@
+#include "platform/halfblock_encoder.h"
+
+#include <cstring>
+
+namespace {
+
+// The longest a cell can take: a cursor step (ESC [ 65535 C), both colours
+// (ESC [ 38;2;255;255;255;48;2;255;255;255 m) and a three-byte glyph, with room to spare.
+constexpr std::size_t maxCellBytes = 64;
+constexpr std::size_t maxRowStartBytes = 16;  // ESC [ 65535 ; 65535 H
+
+// UTF-8 of U+2580 UPPER HALF BLOCK and U+2584 LOWER HALF BLOCK.
+constexpr char upperHalf[] = "\xE2\x96\x80";
+constexpr char lowerHalf[] = "\xE2\x96\x84";
+
+char* putNumber(char* p, unsigned value)
+{
+    char digits[10];
+    int n = 0;
+    do {
+        digits[n++] = char('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (n > 0)
+        *p++ = digits[--n];
+    return p;
+}
+
+// "r;g;b" of a pixel value 0x01BBGGRR, through a table: this is the encoder's hot path.
+struct ByteDecimals {
+    char text[256][4];
+    unsigned char length[256];
+    ByteDecimals()
+    {
+        for (unsigned v = 0; v < 256; ++v)
+            length[v] = (unsigned char)(putNumber(text[v], v) - text[v]);
+    }
+};
+const ByteDecimals decimals;
+
+char* putByte(char* p, unsigned value)
+{
+    std::memcpy(p, decimals.text[value], 4);  // copies a whole slot, keeps what is needed
+    return p + decimals.length[value];
+}
+
+char* putColour(char* p, std::uint32_t pixel)
+{
+    p = putByte(p, pixel & 0xFF);
+    *p++ = ';';
+    p = putByte(p, (pixel >> 8) & 0xFF);
+    *p++ = ';';
+    return putByte(p, (pixel >> 16) & 0xFF);
+}
+
+}  // namespace
+
+void HalfBlockEncoder::reset()
+{
+    foreground_ = 0;
+    background_ = 0;
+}
+
+void HalfBlockEncoder::encodeRow(const Surface& surface, int row, int columns, ByteBuffer& out)
+{
+    const int upperY = 2 * row;
+    const int lowerY = upperY + 1;
+    const bool hasLower = lowerY < surface.height();
+
+    char* p = out.reserve(maxRowStartBytes + std::size_t(columns) * maxCellBytes);
+
+    bool placed = false;  // whether the cursor has been put into this row yet
+    unsigned skipped = 0;  // unpainted cells to step over before the next painted one
+    for (int column = 0; column < columns; ++column) {
+        const std::uint32_t upper = surface.get(column, upperY);
+        const std::uint32_t lower = hasLower ? surface.get(column, lowerY) : 0;
+        if (upper == 0 && lower == 0) {
+            ++skipped;
+            continue;
+        }
+
+        if (!placed) {  // cursor position, 1-based row and column
+            *p++ = '\x1b';
+            *p++ = '[';
+            p = putNumber(p, unsigned(row) + 1);
+            *p++ = ';';
+            p = putNumber(p, unsigned(column) + 1);
+            *p++ = 'H';
+            placed = true;
+        } else if (skipped > 0) {  // cursor forward: moves without touching the cells
+            *p++ = '\x1b';
+            *p++ = '[';
+            if (skipped > 1)
+                p = putNumber(p, skipped);
+            *p++ = 'C';
+        }
+        skipped = 0;
+
+        // Choose the glyph and the colours it needs. A cell of one colour is a blank on that
+        // background: exact in every terminal, whatever its font draws for block glyphs.
+        const char* glyph;
+        std::uint32_t foreground = foreground_;
+        std::uint32_t background;
+        if (upper == lower) {
+            glyph = " ";
+            background = upper;
+        } else if (lower == 0) {
+            glyph = upperHalf, foreground = upper, background = 0;
+        } else if (upper == 0) {
+            glyph = lowerHalf, foreground = lower, background = 0;
+        } else {
+            // Either half block will do; take the one that keeps more of the current colours.
+            const int upperCost = (foreground_ != upper) + (background_ != lower);
+            const int lowerCost = (foreground_ != lower) + (background_ != upper);
+            if (lowerCost < upperCost)
+                glyph = lowerHalf, foreground = lower, background = upper;
+            else
+                glyph = upperHalf, foreground = upper, background = lower;
+        }
+
+        const bool newForeground = foreground != foreground_;
+        const bool newBackground = background != background_;
+        if (newForeground || newBackground) {
+            *p++ = '\x1b';
+            *p++ = '[';
+            if (newForeground) {
+                if (foreground == 0) {
+                    std::memcpy(p, "39", 2), p += 2;
+                } else {
+                    std::memcpy(p, "38;2;", 5), p += 5;
+                    p = putColour(p, foreground);
+                }
+                if (newBackground)
+                    *p++ = ';';
+            }
+            if (newBackground) {
+                if (background == 0) {
+                    std::memcpy(p, "49", 2), p += 2;
+                } else {
+                    std::memcpy(p, "48;2;", 5), p += 5;
+                    p = putColour(p, background);
+                }
+            }
+            *p++ = 'm';
+            foreground_ = foreground;
+            background_ = background;
+        }
+
+        const std::size_t glyphSize = std::strlen(glyph);
+        std::memcpy(p, glyph, glyphSize);
+        p += glyphSize;
+    }
+
+    out.commit(p);
+}

@@ -1,0 +1,40 @@
+// Shows the surface on the terminal while the program paints into it.
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "platform/byte_buffer.h"
+#include "platform/halfblock_encoder.h"
+#include "platform/surface.h"
+#include "platform/terminal.h"
+
+// The program never tells its canvas that a picture is done: it only sets pixels. So a thread
+// of the canvas's own looks at the surface every tick, and sends the text rows that changed
+// since it last looked. A large picture appears band by band as its rows are painted; the last
+// pixel is on screen within a tick or two, whatever the program does next (it usually waits
+// for Enter); and whatever is still unshown when the canvas closes is shown before it does.
+class Presenter {
+public:
+    Presenter(Terminal& terminal, Surface& surface);
+    ~Presenter();  // shows what is left, then stops the thread
+
+    Presenter(const Presenter&) = delete;
+    Presenter& operator=(const Presenter&) = delete;
+
+private:
+    void run();
+    void present();
+
+    Terminal& terminal_;
+    Surface& surface_;
+    HalfBlockEncoder encoder_;
+    ByteBuffer buffer_;
+    bool terminalGone_ = false;
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    std::thread thread_;  // last: starts once everything above is ready
+};

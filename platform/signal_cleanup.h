@@ -1,0 +1,24 @@
+// Leaves the terminal as it was found when a signal ends the program in the middle of painting.
+#pragma once
+
+#include <signal.h>
+
+#include "platform/terminal.h"
+
+// While it lives, the signals that end a program from the terminal or the system (interrupt,
+// quit, hang-up, terminate) first restore the terminal, then end the program as they would
+// have: the exit status still tells the shell which signal it was. Signals the program was
+// started with ignored, or that someone else handles, are left alone.
+class SignalCleanup {
+public:
+    explicit SignalCleanup(Terminal& terminal);
+    ~SignalCleanup();
+
+    SignalCleanup(const SignalCleanup&) = delete;
+    SignalCleanup& operator=(const SignalCleanup&) = delete;
+
+private:
+    static constexpr int signalCount = 4;
+    struct sigaction previous_[signalCount];
+    bool installed_[signalCount] = {};
+};

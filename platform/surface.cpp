@@ -1,0 +1,12 @@
+#include "platform/surface.h"
+
+#include <algorithm>
+
+Surface::Surface(int width, int height)
+    : width_(std::max(width, 0)),
+      height_(std::max(height, 0)),
+      // Value-initialised: every pixel starts unpainted, every row unchanged.
+      pixels_(new std::atomic<std::uint32_t>[std::size_t(width_) * std::size_t(height_)]()),
+      changed_(new std::atomic<bool>[std::size_t(height_)]())
+{
+}

@@ -1,0 +1,219 @@
+#include "platform/terminal.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// One write call takes at most this much; with the descriptor non-blocking it returns as soon
+// as the terminal's buffer is full anyway, so a signal handler never waits long for it.
+constexpr std::size_t maxWrite = 1 << 16;
+
+// If `data[0, written)` ends inside a UTF-8 character, the bytes that complete it (at most
+// three), packed with their count in the low byte; else 0.
+std::uint32_t unfinishedCharacter(const char* data, std::size_t written, std::size_t size)
+{
+    std::size_t lead = written;
+    while (lead > 0 && written - lead < 3 && (data[lead - 1] & 0xC0) == 0x80)
+        --lead;
+    if (lead == 0)
+        return 0;
+    const unsigned char first = (unsigned char)data[lead - 1];
+    const std::size_t length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+    const std::size_t have = written - (lead - 1);
+    if (have >= length || written + (length - have) > size)
+        return 0;
+    std::uint32_t packed = std::uint32_t(length - have);
+    for (std::size_t i = 0; i < length - have; ++i)
+        packed |= std::uint32_t((unsigned char)data[written + i]) << (8 * (i + 1));
+    return packed;
+}
+
+// Writes from a signal handler: tries for at most half a second, then gives up, so a terminal
+// that stopped reading cannot keep the program from ending.
+void writeFromHandler(int fd, const char* data, std::size_t size)
+{
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n > 0) {
+            data += n;
+            size -= std::size_t(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return;
+        timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if ((now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000 > 500)
+            return;
+        pollfd writable{fd, POLLOUT, 0};
+        poll(&writable, 1, 10);
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<Terminal> Terminal::open()
+{
+    // O_NOCTTY: never make it the controlling terminal of a process that has none.
+    const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    return std::unique_ptr<Terminal>(new Terminal(fd, true));
+}
+
+Terminal::Terminal(int fd) : Terminal(fd, false) {}
+
+Terminal::Terminal(int fd, bool owned) : fd_(fd), owned_(owned)
+{
+    // Non-blocking output: a write never sleeps while a signal handler waits for it, and a
+    // terminal that stops reading is waited for in poll(). /dev/tty was opened anew above, so
+    // this changes no descriptor the program shares with its shell.
+    fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    hasModes_ = tcgetattr(fd_, &original_) == 0;
+}
+
+Terminal::~Terminal()
+{
+    if (echoOff_.load())
+        tcsetattr(fd_, TCSANOW, &original_);
+    if (owned_)
+        close(fd_);
+}
+
+Terminal::Size Terminal::size() const
+{
+    winsize window{};
+    if (ioctl(fd_, TIOCGWINSZ, &window) != 0)
+        return Size{};
+    return Size{window.ws_col, window.ws_row};
+}
+
+bool Terminal::enter()
+{
+    busy_.store(true);
+    if (interrupted_.load()) {
+        busy_.store(false);
+        return false;
+    }
+    return true;
+}
+
+void Terminal::leave()
+{
+    busy_.store(false);
+}
+
+bool Terminal::write(const char* data, std::size_t size)
+{
+    while (size > 0 && !gone_) {
+        if (!enter())
+            return false;
+        const ssize_t n = ::write(fd_, data, std::min(size, maxWrite));
+        const int error = errno;
+        if (n > 0)
+            unfinished_.store(unfinishedCharacter(data, std::size_t(n), size));
+        leave();
+
+        if (n > 0) {
+            data += n;
+            size -= std::size_t(n);
+        } else if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
+            if (!waitWritable())
+                return false;
+        } else if (!(n < 0 && error == EINTR)) {
+            gone_ = true;  // hung up or broken: nothing will reach it any more
+        }
+    }
+    return !gone_;
+}
+
+bool Terminal::waitWritable()
+{
+    for (;;) {
+        if (interrupted_.load())
+            return false;
+        pollfd writable{fd_, POLLOUT, 0};
+        const int ready = poll(&writable, 1, 100);
+        if (ready > 0) {
+            if (writable.revents & (POLLERR | POLLHUP | POLLNVAL)) {
+                gone_ = true;
+                return false;
+            }
+            return true;
+        }
+        if (ready < 0 && errno != EINTR) {
+            gone_ = true;
+            return false;
+        }
+    }
+}
+
+bool Terminal::foreground() const
+{
+    // Changing modes from a background process group would stop the whole program.
+    return tcgetpgrp(fd_) == getpgrp();
+}
+
+void Terminal::beginPaint()
+{
+    // Changed only between enter() and leave(), so that a signal handler, which waits for
+    // leave(), sees whether a presentation is open exactly as far as the output got.
+    if (!enter())
+        return;
+    painting_.store(true);
+    if (hasModes_ && (original_.c_lflag & ECHO) && foreground()) {
+        termios quiet = original_;
+        quiet.c_lflag &= tcflag_t(~(ECHO | ECHONL));  // typed keys stay in the input, unechoed
+        if (tcsetattr(fd_, TCSANOW, &quiet) == 0)
+            echoOff_.store(true);
+    }
+    leave();
+}
+
+void Terminal::endPaint()
+{
+    if (!enter())
+        return;  // a signal handler ends the presentation instead
+    if (echoOff_.load() && (tcsetattr(fd_, TCSANOW, &original_) == 0 || !foreground()))
+        echoOff_.store(false);
+    painting_.store(false);
+    leave();
+}
+
+void Terminal::restoreAfterSignal() noexcept
+{
+    if (restored_.exchange(true))
+        return;
+    interrupted_.store(true);
+
+    // A write in flight returns within microseconds (the descriptor does not block); the
+    // bound only matters if the handler interrupted the very thread that was writing.
+    for (int waited = 0; busy_.load() && waited < 200; ++waited) {
+        const timespec millisecond{0, 1000000};
+        nanosleep(&millisecond, nullptr);
+    }
+
+    if (painting_.load()) {
+        // Complete a glyph the last write cut, so the next byte is not taken as part of it;
+        // the epilogue's ESC then ends any escape sequence left open.
+        const std::uint32_t rest = unfinished_.load();
+        char bytes[3];
+        const std::size_t count = rest & 0xFF;
+        for (std::size_t i = 0; i < count; ++i)
+            bytes[i] = char((rest >> (8 * (i + 1))) & 0xFF);
+        writeFromHandler(fd_, bytes, count);
+        writeFromHandler(fd_, paintEpilogue, sizeof paintEpilogue - 1);
+    }
+    if (echoOff_.load())
+        tcsetattr(fd_, TCSANOW, &original_);
+}

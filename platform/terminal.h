@@ -1,0 +1,76 @@
+// The terminal the program runs in, as the canvas talks to it: its size, output that never
+// blocks the painting, echo kept off while a picture is being drawn, and a way out for signal
+// handlers that leaves the terminal as it was found.
+#pragma once
+
+#include <termios.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+class Terminal {
+public:
+    // What starts and ends every presentation: save the cursor (with its colours and
+    // attributes), hide it, start from the default colours; then the reverse.
+    static constexpr char paintPrologue[] = "\x1b" "7" "\x1b[?25l" "\x1b[0m";
+    static constexpr char paintEpilogue[] = "\x1b[0m" "\x1b" "8" "\x1b[?25h";
+
+    struct Size {
+        int columns = 0;  // 0: unknown
+        int rows = 0;
+    };
+
+    // The controlling terminal, opened anew as /dev/tty so that redirecting standard output
+    // or error does not take the picture with it. Null where the process has none.
+    static std::unique_ptr<Terminal> open();
+
+    // A terminal on a descriptor that the caller keeps open (for tests).
+    explicit Terminal(int fd);
+
+    ~Terminal();
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+
+    Size size() const;
+
+    // Writes all of it, waiting while the terminal is slow to read. False once the terminal
+    // is gone or a signal has ended the painting; nothing more is written then.
+    bool write(const char* data, std::size_t size);
+
+    // Around each presentation: echo goes off (a key typed meanwhile would otherwise be echoed
+    // into the picture at wherever the cursor happens to be) and comes back after.
+    void beginPaint();
+    void endPaint();
+
+    // For a handler of a signal that ends the program: waits briefly for a write in flight,
+    // completes a character it cut in half, ends the presentation (cursor back where it was and
+    // visible, colours reset) and restores the terminal modes. Stops all further output.
+    // Async-signal-safe; does its work once.
+    void restoreAfterSignal() noexcept;
+
+private:
+    Terminal(int fd, bool owned);
+    bool enter();
+    void leave();
+    bool waitWritable();
+    bool foreground() const;
+
+    const int fd_;
+    const bool owned_;
+    bool hasModes_ = false;
+    termios original_{};
+
+    // State shared with a signal handler, which may run at any point of the painting thread's
+    // work: the handler announces itself in `interrupted_`, then waits for `busy_` to clear;
+    // the painting thread sets `busy_` before it looks at `interrupted_`. So one of them
+    // always sees the other, and no byte goes out after the handler's own.
+    std::atomic<bool> busy_{false};
+    std::atomic<bool> interrupted_{false};
+    std::atomic<bool> painting_{false};
+    std::atomic<bool> echoOff_{false};
+    std::atomic<std::uint32_t> unfinished_{0};  // rest of a cut character: length, then bytes
+    std::atomic<bool> restored_{false};
+    bool gone_ = false;
+};

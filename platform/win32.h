@@ -1,0 +1,42 @@
+// The three Win32 operations the viewer paints through, and their types.
+//
+// On Windows they are the system's own (user32, gdi32, kernel32). Elsewhere this program's
+// console canvas provides them under the same names and signatures, painting the terminal
+// the program runs in (console_window.cpp). This is the one place that tells the two apart.
+#pragma once
+
+#ifdef _WIN32
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#else
+
+#include <cstdint>
+
+// A colour as 0x00BBGGRR: red in the low byte, then green, then blue.
+typedef std::uint32_t COLORREF;
+
+// Handles to opaque objects, declared the way Windows declares them.
+typedef struct HWND__* HWND;
+typedef struct HDC__* HDC;
+
+// What SetPixel returns for a pixel it could not set.
+constexpr COLORREF CLR_INVALID = 0xFFFFFFFF;
+
+// The window of the terminal the process runs in (its controlling terminal); NULL if none.
+HWND GetConsoleWindow();
+
+// The drawing surface of the window's text area, in pixels from its top-left corner.
+// For a NULL window: a surface on which nothing is painted.
+HDC GetDC(HWND window);
+
+// Sets one pixel. Returns the colour set, or CLR_INVALID where (x, y) lies outside the surface.
+COLORREF SetPixel(HDC canvas, int x, int y, COLORREF colour);
+
+#endif

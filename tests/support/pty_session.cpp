@@ -1,0 +1,194 @@
+#include "pty_session.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace {
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string tempPath(const char* what)
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(base && *base ? base : "/tmp") + "/viewer-" + what + "-XXXXXX";
+    const int fd = mkstemp(&pattern[0]);
+    if (fd < 0)
+        throw std::runtime_error("cannot make a temporary file");
+    close(fd);
+    return pattern;
+}
+
+}  // namespace
+
+PtySession::PtySession(int columns, int rows)
+{
+    winsize size{};
+    size.ws_col = (unsigned short)columns;
+    size.ws_row = (unsigned short)rows;
+    if (openpty(&master_, &slave_, nullptr, nullptr, &size) != 0)
+        throw std::runtime_error("cannot open a pseudo-terminal");
+    fcntl(master_, F_SETFD, FD_CLOEXEC);
+    fcntl(slave_, F_SETFD, FD_CLOEXEC);
+    outPath_ = tempPath("stdout");
+    errPath_ = tempPath("stderr");
+}
+
+PtySession::~PtySession()
+{
+    if (pid_ > 0 && status_ == -1) {
+        kill(pid_, SIGKILL);
+        reap(true);
+    }
+    close(master_);
+    close(slave_);
+    unlink(outPath_.c_str());
+    unlink(errPath_.c_str());
+}
+
+void PtySession::start(const std::string& program, const std::string& directory, Input input,
+                       const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> words{program};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(&word[0]);
+    argv.push_back(nullptr);
+
+    pid_ = fork();
+    if (pid_ < 0)
+        throw std::runtime_error("cannot fork");
+    if (pid_ == 0) {
+        // A session of its own with the pseudo-terminal as its controlling terminal, as a
+        // shell would start it in a terminal window.
+        setsid();
+        ioctl(slave_, TIOCSCTTY, 0);
+        const int in = input == Input::terminal ? slave_ : open("/dev/null", O_RDONLY);
+        const int out = open(outPath_.c_str(), O_WRONLY | O_TRUNC);
+        const int err = open(errPath_.c_str(), O_WRONLY | O_TRUNC);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        if (chdir(directory.c_str()) != 0)
+            _exit(126);
+        // As a terminal's shell would start it, whatever the test runner was started with.
+        for (const int number : {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGTSTP, SIGTTOU, SIGTTIN})
+            ::signal(number, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+}
+
+void PtySession::type(const std::string& keys)
+{
+    if (::write(master_, keys.data(), keys.size()) != ssize_t(keys.size()))
+        throw std::runtime_error("cannot type into the pseudo-terminal");
+}
+
+void PtySession::signal(int number)
+{
+    kill(pid_, number);
+}
+
+bool PtySession::readSome(std::chrono::milliseconds limit)
+{
+    pollfd readable{master_, POLLIN, 0};
+    if (poll(&readable, 1, int(limit.count())) <= 0)
+        return false;
+    char buffer[1 << 16];
+    const ssize_t n = read(master_, buffer, sizeof buffer);
+    if (n <= 0)
+        return false;
+    output_.append(buffer, std::size_t(n));
+    return true;
+}
+
+void PtySession::drain()
+{
+    // What the program wrote just before it ended is still on its way through the terminal:
+    // the kernel hands it to this side a moment later.
+    while (readSome(std::chrono::milliseconds(50))) {
+    }
+}
+
+bool PtySession::reap(bool block)
+{
+    if (status_ != -1)
+        return true;
+    int status = 0;
+    if (waitpid(pid_, &status, block ? 0 : WNOHANG) == pid_) {
+        status_ = status;
+        return true;
+    }
+    return false;
+}
+
+bool PtySession::readUntil(const std::function<bool(const std::string&)>& done,
+                           std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done(output_)) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        if (!readSome(std::chrono::milliseconds(10)) && reap(false)) {
+            drain();
+            return done(output_);
+        }
+    }
+    return true;
+}
+
+bool PtySession::waitForExit(std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!reap(false)) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        readSome(std::chrono::milliseconds(10));
+    }
+    drain();
+    return true;
+}
+
+std::string PtySession::standardOutput() const
+{
+    return slurp(outPath_);
+}
+
+std::string PtySession::standardError() const
+{
+    return slurp(errPath_);
+}
+
+termios PtySession::modes() const
+{
+    termios now{};
+    tcgetattr(slave_, &now);
+    return now;
+}
+
+void PtySession::resize(int columns, int rows)
+{
+    winsize size{};
+    size.ws_col = (unsigned short)columns;
+    size.ws_row = (unsigned short)rows;
+    ioctl(master_, TIOCSWINSZ, &size);
+}

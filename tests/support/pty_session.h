@@ -1,0 +1,56 @@
+// Runs a program on a pseudo-terminal of a given size, as a user would in a terminal window:
+// the terminal is its controlling terminal and standard input, while its standard output and
+// error go to files, so the tests can tell apart what it painted and what it printed.
+#pragma once
+
+#include <sys/types.h>
+#include <termios.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+class PtySession {
+public:
+    enum class Input { terminal, empty };  // standard input: the terminal, or /dev/null
+
+    PtySession(int columns, int rows);
+    ~PtySession();  // kills the program if it still runs
+    PtySession(const PtySession&) = delete;
+    PtySession& operator=(const PtySession&) = delete;
+
+    void start(const std::string& program, const std::string& directory,
+               Input input = Input::terminal, const std::vector<std::string>& arguments = {});
+
+    void type(const std::string& keys);
+    void signal(int number);
+
+    // Reads what the program writes until `done` holds for all of it, the program ends, or
+    // the time is up. Returns whether `done` held.
+    bool readUntil(const std::function<bool(const std::string&)>& done,
+                   std::chrono::milliseconds limit);
+    // Waits for the program to end, reading its output meanwhile. False if it did not.
+    bool waitForExit(std::chrono::milliseconds limit);
+
+    const std::string& output() const { return output_; }  // all the terminal got
+    std::string standardOutput() const;
+    std::string standardError() const;
+    int status() const { return status_; }  // as waitpid gives it
+    pid_t pid() const { return pid_; }
+
+    termios modes() const;  // the terminal's modes now
+    void resize(int columns, int rows);
+
+private:
+    bool readSome(std::chrono::milliseconds limit);
+    bool reap(bool block);
+    void drain();
+
+    int master_ = -1;
+    int slave_ = -1;
+    pid_t pid_ = -1;
+    int status_ = -1;
+    std::string output_;
+    std::string outPath_, errPath_;
+};

@@ -1,0 +1,60 @@
+// A stand-in for the three platform calls, linked into the viewer's own code in place of the
+// console canvas. It records every call, in order, one line each, in the file that the
+// environment variable VIEWER_RECORD names:
+//   GetConsoleWindow
+//   GetDC console            (or "GetDC other" for a window it did not give out)
+//   SetPixel X Y BBGGRR      (the colour in hexadecimal, COLORREF layout)
+// Each line is written at once, so a test can read the record while the program waits.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/win32.h"
+
+struct HWND__ {
+    int unused;
+};
+struct HDC__ {
+    int unused;
+};
+
+namespace {
+
+HWND__ consoleWindow;
+HDC__ consoleCanvas;
+
+void record(const char* line)
+{
+    static const int fd = [] {
+        const char* path = std::getenv("VIEWER_RECORD");
+        return path ? open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644) : -1;
+    }();
+    if (fd >= 0 && write(fd, line, std::strlen(line)) < 0)
+        std::abort();
+}
+
+}  // namespace
+
+HWND GetConsoleWindow()
+{
+    record("GetConsoleWindow\n");
+    return &consoleWindow;
+}
+
+HDC GetDC(HWND window)
+{
+    record(window == &consoleWindow ? "GetDC console\n" : "GetDC other\n");
+    return &consoleCanvas;
+}
+
+COLORREF SetPixel(HDC canvas, int x, int y, COLORREF colour)
+{
+    char line[64];
+    std::snprintf(line, sizeof line, "SetPixel %d %d %06X%s\n", x, y, unsigned(colour),
+                  canvas == &consoleCanvas ? "" : " on another canvas");
+    record(line);
+    return colour;
+}
