@@ -104,18 +104,15 @@ void HalfBlockEncoder::encodeRow(const Surface& surface, int row, int columns, B
         if (upper == lower) {
             glyph = " ";
             background = upper;
-        } else if (lower == 0) {
-            glyph = upperHalf, foreground = upper, background = 0;
-        } else if (upper == 0) {
+        } else if (upper == 0) {  // the one cell the upper half block cannot show
             glyph = lowerHalf, foreground = lower, background = 0;
         } else {
-            // Either half block will do; take the one that keeps more of the current colours.
-            const int upperCost = (foreground_ != upper) + (background_ != lower);
-            const int lowerCost = (foreground_ != lower) + (background_ != upper);
-            if (lowerCost < upperCost)
-                glyph = lowerHalf, foreground = lower, background = upper;
-            else
-                glyph = upperHalf, foreground = upper, background = lower;
+            // The upper half block, over the lower pixel's colour or, if that was never
+            // painted, the default background. Never the lower half block with the colours
+            // swapped: some terminals (xterm with DejaVu Sans Mono, for one) draw block glyphs
+            // a pixel short of the cell's bottom, which the upper half hides in the middle of
+            // the cell and the lower half would show as a line between text rows.
+            glyph = upperHalf, foreground = upper, background = lower;
         }
 
         const bool newForeground = foreground != foreground_;

@@ -61,7 +61,7 @@ PtySession::~PtySession()
 }
 
 void PtySession::start(const std::string& program, const std::string& directory, Input input,
-                       const std::vector<std::string>& arguments)
+                       const std::vector<std::string>& arguments, Output output)
 {
     std::vector<std::string> words{program};
     words.insert(words.end(), arguments.begin(), arguments.end());
@@ -79,8 +79,9 @@ void PtySession::start(const std::string& program, const std::string& directory,
         setsid();
         ioctl(slave_, TIOCSCTTY, 0);
         const int in = input == Input::terminal ? slave_ : open("/dev/null", O_RDONLY);
-        const int out = open(outPath_.c_str(), O_WRONLY | O_TRUNC);
-        const int err = open(errPath_.c_str(), O_WRONLY | O_TRUNC);
+        const bool toFiles = output == Output::files;
+        const int out = toFiles ? open(outPath_.c_str(), O_WRONLY | O_TRUNC) : slave_;
+        const int err = toFiles ? open(errPath_.c_str(), O_WRONLY | O_TRUNC) : slave_;
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
@@ -92,7 +93,7 @@ void PtySession::start(const std::string& program, const std::string& directory,
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
-        execv(program.c_str(), argv.data());
+        execvp(program.c_str(), argv.data());
         _exit(127);
     }
 }
@@ -118,6 +119,7 @@ bool PtySession::readSome(std::chrono::milliseconds limit)
     if (n <= 0)
         return false;
     output_.append(buffer, std::size_t(n));
+    lastOutputAt_ = std::chrono::steady_clock::now();
     return true;
 }
 

@@ -14,14 +14,17 @@
 class PtySession {
 public:
     enum class Input { terminal, empty };  // standard input: the terminal, or /dev/null
+    enum class Output { files, terminal };  // standard output and error: files, or the terminal
 
     PtySession(int columns, int rows);
     ~PtySession();  // kills the program if it still runs
     PtySession(const PtySession&) = delete;
     PtySession& operator=(const PtySession&) = delete;
 
+    // The program is looked up in PATH when its name has no slash.
     void start(const std::string& program, const std::string& directory,
-               Input input = Input::terminal, const std::vector<std::string>& arguments = {});
+               Input input = Input::terminal, const std::vector<std::string>& arguments = {},
+               Output output = Output::files);
 
     void type(const std::string& keys);
     void signal(int number);
@@ -34,6 +37,7 @@ public:
     bool waitForExit(std::chrono::milliseconds limit);
 
     const std::string& output() const { return output_; }  // all the terminal got
+    std::chrono::steady_clock::time_point lastOutputAt() const { return lastOutputAt_; }
     std::string standardOutput() const;
     std::string standardError() const;
     int status() const { return status_; }  // as waitpid gives it
@@ -52,5 +56,6 @@ private:
     pid_t pid_ = -1;
     int status_ = -1;
     std::string output_;
+    std::chrono::steady_clock::time_point lastOutputAt_{};
     std::string outPath_, errPath_;
 };
