@@ -9,34 +9,12 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
+
+#include "temp_dir.h"
 #include <thread>
 
-namespace {
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string tempPath(const char* what)
-{
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base && *base ? base : "/tmp") + "/viewer-" + what + "-XXXXXX";
-    const int fd = mkstemp(&pattern[0]);
-    if (fd < 0)
-        throw std::runtime_error("cannot make a temporary file");
-    close(fd);
-    return pattern;
-}
-
-}  // namespace
-
-ChildProcess::ChildProcess() : outPath_(tempPath("stdout")), errPath_(tempPath("stderr")) {}
+ChildProcess::ChildProcess() : outPath_(makeTempFile("stdout")), errPath_(makeTempFile("stderr")) {}
 
 ChildProcess::~ChildProcess()
 {
@@ -126,12 +104,12 @@ bool ChildProcess::waitForExit(std::chrono::milliseconds limit)
 
 std::string ChildProcess::standardOutput() const
 {
-    return slurp(outPath_);
+    return readFile(outPath_);
 }
 
 std::string ChildProcess::standardError() const
 {
-    return slurp(errPath_);
+    return readFile(errPath_);
 }
 
 bool ChildProcess::holdsOpen(const std::string& path) const

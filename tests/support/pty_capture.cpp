@@ -1,5 +1,7 @@
 #include "pty_capture.h"
 
+#include "pty_session.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -11,9 +13,7 @@
 
 PtyCapture::PtyCapture(int columns, int rows)
 {
-    winsize size{};
-    size.ws_col = (unsigned short)columns;
-    size.ws_row = (unsigned short)rows;
+    winsize size = windowSize(columns, rows);
     if (openpty(&master_, &slave_, nullptr, nullptr, &size) != 0)
         throw std::runtime_error("cannot open a pseudo-terminal");
     // Output as the program wrote it: no newline translation.
@@ -70,8 +70,6 @@ bool PtyCapture::waitFor(const std::function<bool(const std::string&)>& done,
 
 void PtyCapture::resize(int columns, int rows)
 {
-    winsize size{};
-    size.ws_col = (unsigned short)columns;
-    size.ws_row = (unsigned short)rows;
+    const winsize size = windowSize(columns, rows);
     ioctl(master_, TIOCSWINSZ, &size);
 }

@@ -9,43 +9,27 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
-namespace {
+#include "temp_dir.h"
 
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string tempPath(const char* what)
-{
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base && *base ? base : "/tmp") + "/viewer-" + what + "-XXXXXX";
-    const int fd = mkstemp(&pattern[0]);
-    if (fd < 0)
-        throw std::runtime_error("cannot make a temporary file");
-    close(fd);
-    return pattern;
-}
-
-}  // namespace
-
-PtySession::PtySession(int columns, int rows)
+winsize windowSize(int columns, int rows)
 {
     winsize size{};
     size.ws_col = (unsigned short)columns;
     size.ws_row = (unsigned short)rows;
+    return size;
+}
+
+PtySession::PtySession(int columns, int rows)
+{
+    winsize size = windowSize(columns, rows);
     if (openpty(&master_, &slave_, nullptr, nullptr, &size) != 0)
         throw std::runtime_error("cannot open a pseudo-terminal");
     fcntl(master_, F_SETFD, FD_CLOEXEC);
     fcntl(slave_, F_SETFD, FD_CLOEXEC);
-    outPath_ = tempPath("stdout");
-    errPath_ = tempPath("stderr");
+    outPath_ = makeTempFile("stdout");
+    errPath_ = makeTempFile("stderr");
 }
 
 PtySession::~PtySession()
@@ -172,12 +156,12 @@ bool PtySession::waitForExit(std::chrono::milliseconds limit)
 
 std::string PtySession::standardOutput() const
 {
-    return slurp(outPath_);
+    return readFile(outPath_);
 }
 
 std::string PtySession::standardError() const
 {
-    return slurp(errPath_);
+    return readFile(errPath_);
 }
 
 termios PtySession::modes() const
@@ -185,12 +169,4 @@ termios PtySession::modes() const
     termios now{};
     tcgetattr(slave_, &now);
     return now;
-}
-
-void PtySession::resize(int columns, int rows)
-{
-    winsize size{};
-    size.ws_col = (unsigned short)columns;
-    size.ws_row = (unsigned short)rows;
-    ioctl(master_, TIOCSWINSZ, &size);
 }

@@ -11,6 +11,11 @@
 #include <string>
 #include <vector>
 
+#include <sys/ioctl.h>
+
+// A window size of `columns` x `rows` text cells, as the terminal calls take it.
+winsize windowSize(int columns, int rows);
+
 class PtySession {
 public:
     enum class Input { terminal, empty };  // standard input: the terminal, or /dev/null
@@ -44,7 +49,6 @@ public:
     pid_t pid() const { return pid_; }
 
     termios modes() const;  // the terminal's modes now
-    void resize(int columns, int rows);
 
 private:
     bool readSome(std::chrono::milliseconds limit);

@@ -1,15 +1,42 @@
 #include "temp_dir.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 
-TempDir::TempDir()
+namespace {
+
+std::string tempBase()
 {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/viewer-test-XXXXXX";
+    return base && *base ? base : "/tmp";
+}
+
+}  // namespace
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string makeTempFile(const std::string& what)
+{
+    std::string pattern = tempBase() + "/viewer-" + what + "-XXXXXX";
+    const int fd = mkstemp(&pattern[0]);
+    if (fd < 0)
+        throw std::runtime_error("cannot make a temporary file");
+    close(fd);
+    return pattern;
+}
+
+TempDir::TempDir()
+{
+    std::string pattern = tempBase() + "/viewer-test-XXXXXX";
     if (!mkdtemp(&pattern[0]))
         throw std::runtime_error("cannot make a temporary directory");
     path_ = pattern;
@@ -31,6 +58,5 @@ void TempDir::write(const std::string& name, const std::string& bytes) const
 
 std::string TempDir::read(const std::string& name) const
 {
-    std::ifstream in(file(name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return readFile(file(name));
 }

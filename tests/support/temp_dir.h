@@ -3,6 +3,12 @@
 
 #include <string>
 
+// The whole content of a file ("" if it cannot be read).
+std::string readFile(const std::string& path);
+
+// A new empty file in the temporary directory, named after `what`; the caller removes it.
+std::string makeTempFile(const std::string& what);
+
 class TempDir {
 public:
     TempDir();
