@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -19,11 +20,27 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// The program under test: the recorded viewer built here, or another build of the same code
+// (the Windows one under wine, say) named by RECORDED_VIEWER.
+std::string recordedViewer()
+{
+    const char* other = std::getenv("RECORDED_VIEWER");
+    return other && *other ? other : RECORDED_VIEWER_PATH;
+}
+
 struct Recorded {
     int status;
     std::string errors;
     std::vector<std::string> calls;
 };
+
+// Text as a Unix program writes it: a Windows build's "\r\n" line ends become "\n".
+std::string unixLines(std::string text)
+{
+    for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
+        text.erase(at, 1);
+    return text;
+}
 
 std::vector<std::string> lines(const std::string& text)
 {
@@ -38,9 +55,9 @@ std::vector<std::string> lines(const std::string& text)
 Recorded record(const TempDir& dir, ChildProcess::Options options = {})
 {
     options.environment.push_back("VIEWER_RECORD=" + dir.file("calls.txt"));
-    const Finished run = runToEnd(RECORDED_VIEWER_PATH, dir.path(), options);
+    const Finished run = runToEnd(recordedViewer(), dir.path(), options);
     EXPECT_EQ(run.output, "") << "the viewer never writes to standard output";
-    return Recorded{run.status, run.errors, lines(dir.read("calls.txt"))};
+    return Recorded{run.status, unixLines(run.errors), lines(dir.read("calls.txt"))};
 }
 
 Recorded recordFile(const std::string& bytes)
@@ -202,11 +219,11 @@ TEST(ViewerFlow, FailuresSayWhatAndEndWithoutWaiting)
             dir.write("Painting.bmp", failure.file);
         // Standard input stays open: a run that waited for it would never end.
         ChildProcess child;
-        child.start(RECORDED_VIEWER_PATH, dir.path(),
+        child.start(recordedViewer(), dir.path(),
                     {{}, {"VIEWER_RECORD=" + dir.file("calls.txt")}, 0});
         ASSERT_TRUE(child.waitForExit(10s)) << failure.what << ": it waited for input";
         EXPECT_TRUE(exitedWith(child.status(), 1)) << failure.what;
-        EXPECT_EQ(child.standardError(), failure.message) << failure.what;
+        EXPECT_EQ(unixLines(child.standardError()), failure.message) << failure.what;
         EXPECT_EQ(child.standardOutput(), "") << failure.what;
         EXPECT_EQ(lines(dir.read("calls.txt")),
                   (std::vector<std::string>{"GetConsoleWindow", "GetDC console"}))
@@ -245,7 +262,7 @@ TEST(ViewerFlow, WaitsForOneCharacterWithTheFileAlreadyClosed)
     const std::string file = patternBitmap(4, 3);
     dir.write("Painting.bmp", file);
     ChildProcess child;
-    child.start(RECORDED_VIEWER_PATH, dir.path(),
+    child.start(recordedViewer(), dir.path(),
                 {{}, {"VIEWER_RECORD=" + dir.file("calls.txt")}, 0});
 
     // Painted, then waiting: the record is complete and the file no longer open.

@@ -5,12 +5,8 @@
 //   GetDC console            (or "GetDC other" for a window it did not give out)
 //   SetPixel X Y BBGGRR      (the colour in hexadecimal, COLORREF layout)
 // Each line is written at once, so a test can read the record while the program waits.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "platform/win32.h"
 
@@ -28,11 +24,14 @@ HDC__ consoleCanvas;
 
 void record(const char* line)
 {
-    static const int fd = [] {
+    static std::FILE* const log = [] {
         const char* path = std::getenv("VIEWER_RECORD");
-        return path ? open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644) : -1;
+        std::FILE* file = path ? std::fopen(path, "ab") : nullptr;
+        if (file)
+            std::setvbuf(file, nullptr, _IONBF, 0);
+        return file;
     }();
-    if (fd >= 0 && write(fd, line, std::strlen(line)) < 0)
+    if (log && std::fputs(line, log) < 0)
         std::abort();
 }
 
