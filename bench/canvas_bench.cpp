@@ -46,11 +46,14 @@ void encodeHalfBlocks(benchmark::State& state, bool flat)
             surface.set(x, y, flat ? 0x336699 : photoLike(x, y, random));
     HalfBlockEncoder encoder;
     ByteBuffer out;
+    CellGeometry cells;
+    cells.columns = width;
+    cells.rows = height / 2;
     for (auto _ : state) {
         out.clear();
         encoder.reset();
         for (int row = 0; row < height / 2; ++row)
-            encoder.encodeRow(surface, row, width, out);
+            encoder.encodeRow(surface, row, cells, out);
         benchmark::DoNotOptimize(out.data());
     }
     state.SetItemsProcessed(state.iterations() * width * height);

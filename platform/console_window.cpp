@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "platform/halfblock_encoder.h"
 #include "platform/presenter.h"
 #include "platform/signal_cleanup.h"
 #include "platform/surface.h"
@@ -21,7 +22,8 @@ struct HDC__ {
     {
         if (terminal) {
             signals.reset(new SignalCleanup(*terminal));
-            presenter.reset(new Presenter(*terminal, surface));
+            presenter.reset(new Presenter(*terminal, surface, std::make_unique<HalfBlockEncoder>(),
+                                          CellGeometry{}));
         }
     }
     Surface surface;

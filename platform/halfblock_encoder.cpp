@@ -1,5 +1,6 @@
 #include "platform/halfblock_encoder.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -61,8 +62,10 @@ void HalfBlockEncoder::reset()
     background_ = 0;
 }
 
-void HalfBlockEncoder::encodeRow(const Surface& surface, int row, int columns, ByteBuffer& out)
+void HalfBlockEncoder::encodeRow(const Surface& surface, int row, const CellGeometry& cells,
+                                 ByteBuffer& out)
 {
+    const int columns = std::min(cells.columns, surface.width());
     const int upperY = 2 * row;
     const int lowerY = upperY + 1;
     const bool hasLower = lowerY < surface.height();

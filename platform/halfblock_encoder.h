@@ -3,19 +3,16 @@
 #pragma once
 
 #include <cstdint>
-#include "platform/byte_buffer.h"
-#include "platform/surface.h"
+#include "platform/encoder.h"
 
-class HalfBlockEncoder {
+// Its cells are 1 x 2 pixels. Cells whose two pixels were never painted are stepped over and
+// keep what the terminal shows there; an unpainted half of a painted cell shows the terminal's
+// default background.
+class HalfBlockEncoder final : public Encoder {
 public:
-    // The terminal's colours are at their defaults (after SGR 0): the encoder's starting point.
-    void reset();
-
-    // Appends the bytes that paint text row `row` (0-based) of the surface, cells 0 to
-    // columns - 1, at the same place on the screen. Cells whose two pixels were never painted
-    // are stepped over and keep what the terminal shows there; an unpainted half of a painted
-    // cell shows the terminal's default background. The cursor is left inside the row.
-    void encodeRow(const Surface& surface, int row, int columns, ByteBuffer& out);
+    void reset() override;
+    void encodeRow(const Surface& surface, int row, const CellGeometry& cells,
+                   ByteBuffer& out) override;
 
 private:
     // The terminal's current foreground and background, in the surface's pixel values:

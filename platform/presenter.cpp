@@ -17,7 +17,9 @@ constexpr std::size_t batchBytes = 1 << 16;
 
 }  // namespace
 
-Presenter::Presenter(Terminal& terminal, Surface& surface) : terminal_(terminal), surface_(surface)
+Presenter::Presenter(Terminal& terminal, Surface& surface, std::unique_ptr<Encoder> encoder,
+                     CellGeometry cells)
+    : terminal_(terminal), surface_(surface), encoder_(std::move(encoder)), cells_(cells)
 {
     // The thread takes no signals: a handler then always runs in the program's own thread and
     // can wait for this one to finish a write.
@@ -55,26 +57,29 @@ void Presenter::present()
 {
     // The window may have been resized since the surface was made: never draw past its edges.
     const Terminal::Size window = terminal_.size();
-    const int textRows = (surface_.height() + 1) / 2;
-    const int rows = window.rows > 0 ? std::min(window.rows, textRows) : textRows;
-    const int columns = window.columns > 0 ? std::min(window.columns, surface_.width())
-                                           : surface_.width();
+    const int textRows = (surface_.height() + cells_.cellHeight - 1) / cells_.cellHeight;
+    CellGeometry cells = cells_;
+    cells.rows = window.rows > 0 ? window.rows : textRows;
+    cells.columns = window.columns > 0
+                        ? window.columns
+                        : (surface_.width() + cells_.cellWidth - 1) / cells_.cellWidth;
 
     bool painting = false;
     for (int row = 0; row < textRows && !terminalGone_; ++row) {
-        bool changed = surface_.takeChanged(2 * row);
-        if (2 * row + 1 < surface_.height())
-            changed = surface_.takeChanged(2 * row + 1) || changed;
-        if (!changed || row >= rows)
+        bool changed = false;
+        const int bottom = std::min((row + 1) * cells.cellHeight, surface_.height());
+        for (int y = row * cells.cellHeight; y < bottom; ++y)
+            changed = surface_.takeChanged(y) || changed;  // take every mark, even past one
+        if (!changed || row >= cells.rows)
             continue;
 
         if (!painting) {
             terminal_.beginPaint();
             buffer_.append(Terminal::paintPrologue, sizeof Terminal::paintPrologue - 1);
-            encoder_.reset();
+            encoder_->reset();
             painting = true;
         }
-        encoder_.encodeRow(surface_, row, columns, buffer_);
+        encoder_->encodeRow(surface_, row, cells, buffer_);
         if (buffer_.size() >= batchBytes) {
             terminalGone_ = !terminal_.write(buffer_.data(), buffer_.size());
             buffer_.clear();

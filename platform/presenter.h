@@ -2,11 +2,12 @@
 #pragma once
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 #include "platform/byte_buffer.h"
-#include "platform/halfblock_encoder.h"
+#include "platform/encoder.h"
 #include "platform/surface.h"
 #include "platform/terminal.h"
 
@@ -17,7 +18,9 @@
 // for Enter); and whatever is still unshown when the canvas closes is shown before it does.
 class Presenter {
 public:
-    Presenter(Terminal& terminal, Surface& surface);
+    // `cells` gives the cell size in pixels; the window's size is asked anew each time.
+    Presenter(Terminal& terminal, Surface& surface, std::unique_ptr<Encoder> encoder,
+              CellGeometry cells);
     ~Presenter();  // shows what is left, then stops the thread
 
     Presenter(const Presenter&) = delete;
@@ -29,7 +32,8 @@ private:
 
     Terminal& terminal_;
     Surface& surface_;
-    HalfBlockEncoder encoder_;
+    std::unique_ptr<Encoder> encoder_;
+    CellGeometry cells_;
     ByteBuffer buffer_;
     bool terminalGone_ = false;
 

@@ -18,8 +18,11 @@ std::string encodeAll(HalfBlockEncoder& encoder, const Surface& surface, int col
     ByteBuffer out;
     encoder.reset();
     out.append("\x1b[0m", 4);  // the state reset() stands for
+    CellGeometry cells;
+    cells.columns = columns;
+    cells.rows = rows;
     for (int row = 0; row < rows; ++row)
-        encoder.encodeRow(surface, row, columns, out);
+        encoder.encodeRow(surface, row, cells, out);
     return out.str();
 }
 

@@ -2,6 +2,8 @@
 // thread as the program does. Run under ThreadSanitizer in CI.
 #include "platform/presenter.h"
 
+#include "platform/halfblock_encoder.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -53,7 +55,7 @@ TEST(Presenter, ShowsThePictureWhileTheProgramWaits)
     PtyCapture terminal(columns, rows);
     Terminal output(terminal.terminal());
     Surface surface(columns, 2 * rows);
-    Presenter presenter(output, surface);
+    Presenter presenter(output, surface, std::make_unique<HalfBlockEncoder>(), CellGeometry{});
 
     paintPicture(surface, 70, 60);
     // Nothing more is painted and the presenter is not told: the picture must still arrive.
@@ -80,7 +82,7 @@ TEST(Presenter, ShowsTheLastPixelsWhenItCloses)
     Terminal output(terminal.terminal());
     Surface surface(columns, 2 * rows);
     {
-        Presenter presenter(output, surface);
+        Presenter presenter(output, surface, std::make_unique<HalfBlockEncoder>(), CellGeometry{});
         paintPicture(surface, 110, 90);
     }
     terminal.throttle(0);
@@ -99,7 +101,7 @@ TEST(Presenter, KeepsToAWindowThatShrankMeanwhile)
     Surface surface(80, 60);
     terminal.resize(40, 12);
     {
-        Presenter presenter(output, surface);
+        Presenter presenter(output, surface, std::make_unique<HalfBlockEncoder>(), CellGeometry{});
         paintPicture(surface, 70, 50);
     }
     // A screen of the new size reports any write past its edges as a problem.
@@ -115,7 +117,7 @@ TEST(Presenter, SendsNothingWhenNothingWasPainted)
     Terminal output(terminal.terminal());
     Surface surface(20, 20);
     {
-        Presenter presenter(output, surface);
+        Presenter presenter(output, surface, std::make_unique<HalfBlockEncoder>(), CellGeometry{});
         surface.set(25, 3, 0x123456);  // outside: clipped
         std::this_thread::sleep_for(60ms);
     }
