@@ -1,29 +1,55 @@
 // GetConsoleWindow, GetDC and SetPixel for terminals: the window is the controlling terminal,
-// its client area a surface of pixels, two to a text cell, painted in 24-bit colour.
-#include <algorithm>
+// its client area a surface of pixels: screen pixels where the terminal draws images (kitty
+// graphics, sixel), else two to a text cell, painted in 24-bit colour.
+#include <unistd.h>
+
+#include <chrono>
 #include <memory>
 
+#include "platform/canvas_choice.h"
 #include "platform/halfblock_encoder.h"
+#include "platform/kitty_encoder.h"
 #include "platform/presenter.h"
 #include "platform/signal_cleanup.h"
+#include "platform/sixel_encoder.h"
 #include "platform/surface.h"
 #include "platform/terminal.h"
+#include "platform/terminal_probe.h"
 #include "platform/win32.h"
 
 struct HWND__ {
     std::unique_ptr<Terminal> terminal;
 };
 
+namespace {
+
+std::unique_ptr<Encoder> encoderFor(const CanvasChoice& choice)
+{
+    switch (choice.kind) {
+    case CanvasChoice::Kind::kitty:
+        // Image numbers of this process's own, so that another program's images stay.
+        return std::make_unique<KittyEncoder>(0x40000000u + (std::uint32_t(getpid()) & 0xFFFF) *
+                                                                0x2000u);
+    case CanvasChoice::Kind::sixel:
+        return std::make_unique<SixelEncoder>(choice.registers, choice.maxWidth, choice.maxHeight);
+    case CanvasChoice::Kind::halfBlocks:
+        break;
+    }
+    return std::make_unique<HalfBlockEncoder>();
+}
+
+}  // namespace
+
 // Members go in the order they are made; they are undone in reverse: the presenter shows the
 // last pixels and stops, then the signal handlers go, then the surface.
 struct HDC__ {
-    explicit HDC__(Terminal* terminal, Terminal::Size size)
-        : surface(size.columns, 2 * size.rows)
+    HDC__(Terminal* terminal, const CanvasChoice& choice)
+        : surface(choice.width, choice.height)
     {
         if (terminal) {
             signals.reset(new SignalCleanup(*terminal));
-            presenter.reset(new Presenter(*terminal, surface, std::make_unique<HalfBlockEncoder>(),
-                                          CellGeometry{}));
+            presenter.reset(
+                new Presenter(*terminal, surface, encoderFor(choice), choice.cells));
         }
     }
     Surface surface;
@@ -33,12 +59,8 @@ struct HDC__ {
 
 namespace {
 
-// The surface follows the window's size when the canvas is made. A terminal that does not say
-// gets the classic 80 x 24; one that claims an absurd size is held to a surface of at most
-// 4000 x 4000 pixels (64 MB).
-constexpr Terminal::Size unknownSize{80, 24};
-constexpr int maxColumns = 4000;
-constexpr int maxRows = 2000;
+// A terminal that never answers costs at most this, once.
+constexpr std::chrono::milliseconds probeLimit(250);
 
 // The program's one window and its one canvas live until the program ends: when it returns
 // from main, the canvas goes first (its last pixels shown, the terminal restored), then the
@@ -62,17 +84,17 @@ HWND GetConsoleWindow()
 HDC GetDC(HWND window)
 {
     // Without a window, a canvas that paints nothing: every pixel lies outside it.
-    static HDC__ nowhere(nullptr, Terminal::Size{});
+    static HDC__ nowhere(nullptr, CanvasChoice{});
     if (!window)
         return &nowhere;
 
     if (!consoleCanvas) {
-        Terminal::Size size = window->terminal->size();
-        if (size.columns <= 0 || size.rows <= 0)
-            size = unknownSize;
-        size.columns = std::min(size.columns, maxColumns);
-        size.rows = std::min(size.rows, maxRows);
-        consoleCanvas.reset(new HDC__(window->terminal.get(), size));
+        Terminal& terminal = *window->terminal;
+        const TerminalAbilities abilities = parseReplies(terminal.ask(
+            probeQueries,
+            [](const std::string& replies) { return parseReplies(replies).answered; },
+            probeLimit));
+        consoleCanvas.reset(new HDC__(&terminal, chooseCanvas(terminal.size(), abilities)));
     }
     return consoleCanvas.get();
 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -94,7 +95,51 @@ Terminal::Size Terminal::size() const
     winsize window{};
     if (ioctl(fd_, TIOCGWINSZ, &window) != 0)
         return Size{};
-    return Size{window.ws_col, window.ws_row};
+    return Size{window.ws_col, window.ws_row, window.ws_xpixel, window.ws_ypixel};
+}
+
+std::string Terminal::ask(const char* queries,
+                          const std::function<bool(const std::string&)>& complete,
+                          std::chrono::milliseconds limit)
+{
+    std::string replies;
+    if (!hasModes_ || !foreground())
+        return replies;
+    termios raw = original_;
+    raw.c_lflag &= tcflag_t(~(ICANON | ECHO | ECHONL));  // bytes as they come, not shown
+    raw.c_cc[VMIN] = 0;
+    raw.c_cc[VTIME] = 0;
+    echoOff_.store(true);  // a signal meanwhile restores the original modes
+    if (tcsetattr(fd_, TCSANOW, &raw) != 0) {
+        echoOff_.store(false);
+        return replies;
+    }
+
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    bool done = write(queries, std::strlen(queries)) && complete(replies);
+    while (!done && !gone_) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        pollfd readable{fd_, POLLIN, 0};
+        if (poll(&readable, 1, int(left.count())) <= 0)
+            continue;
+        char buffer[4096];
+        const ssize_t n = read(fd_, buffer, sizeof buffer);
+        if (n > 0) {
+            replies.append(buffer, std::size_t(n));
+            done = complete(replies);
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            gone_ = true;
+        }
+    }
+
+    if (!done)
+        tcflush(fd_, TCIFLUSH);
+    tcsetattr(fd_, TCSANOW, &original_);
+    echoOff_.store(false);
+    return replies;
 }
 
 bool Terminal::enter()

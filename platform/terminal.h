@@ -6,6 +6,9 @@
 #include <termios.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -20,6 +23,8 @@ public:
     struct Size {
         int columns = 0;  // 0: unknown
         int rows = 0;
+        int width = 0;  // the text area in pixels, where the terminal says; 0: unknown
+        int height = 0;
     };
 
     // The controlling terminal, opened anew as /dev/tty so that redirecting standard output
@@ -34,6 +39,14 @@ public:
     Terminal& operator=(const Terminal&) = delete;
 
     Size size() const;
+
+    // Sends `queries` and reads the replies until `complete` holds for them or `limit` has
+    // passed; returns what arrived. Only from the foreground: elsewhere it asks nothing and
+    // returns "". Meanwhile input is read raw and unechoed, so no reply shows on the screen;
+    // a terminal that did not finish in time has the rest of its input thrown away, so that
+    // late replies cannot reach the program's own read of standard input.
+    std::string ask(const char* queries, const std::function<bool(const std::string&)>& complete,
+                    std::chrono::milliseconds limit);
 
     // Writes all of it, waiting while the terminal is slow to read. False once the terminal
     // is gone or a signal has ended the painting; nothing more is written then.

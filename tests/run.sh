@@ -8,7 +8,7 @@
 #   CTEST_ARGS         more options for ctest, e.g. "-L canvas"
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash examples/install_packages.sh cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev
+bash examples/install_packages.sh cmake g++ make zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
 
 build=${BUILD_DIR:-build}
 # shellcheck disable=SC2086  # the extra arguments are words on purpose

@@ -82,6 +82,11 @@ void PtySession::start(const std::string& program, const std::string& directory,
     }
 }
 
+std::string PtySession::plainTerminal(const std::string& piece)
+{
+    return piece.find("\x1b[c") != std::string::npos ? "\x1b[?62;22c" : "";
+}
+
 void PtySession::type(const std::string& keys)
 {
     if (::write(master_, keys.data(), keys.size()) != ssize_t(keys.size()))
@@ -104,6 +109,11 @@ bool PtySession::readSome(std::chrono::milliseconds limit)
         return false;
     output_.append(buffer, std::size_t(n));
     lastOutputAt_ = std::chrono::steady_clock::now();
+    if (responder_) {
+        const std::string reply = responder_(std::string(buffer, std::size_t(n)));
+        if (!reply.empty())
+            type(reply);
+    }
     return true;
 }
 

@@ -32,6 +32,13 @@ public:
                Output output = Output::files);
 
     void type(const std::string& keys);
+
+    // What the terminal answers to what the program writes: given each new piece of output,
+    // the bytes to send back. By default a plain text terminal: it answers the device
+    // attributes query (without sixel) and nothing else.
+    using Responder = std::function<std::string(const std::string& piece)>;
+    void answerWith(Responder responder) { responder_ = std::move(responder); }
+    static std::string plainTerminal(const std::string& piece);
     void signal(int number);
 
     // Reads what the program writes until `done` holds for all of it, the program ends, or
@@ -60,6 +67,7 @@ private:
     pid_t pid_ = -1;
     int status_ = -1;
     std::string output_;
+    Responder responder_ = plainTerminal;
     std::chrono::steady_clock::time_point lastOutputAt_{};
     std::string outPath_, errPath_;
 };

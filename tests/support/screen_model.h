@@ -36,7 +36,7 @@ public:
     bool insideSequence() const { return state_ != State::text || !pendingUtf8_.empty(); }
 
 private:
-    enum class State { text, escape, controlSequence };
+    enum class State { text, escape, controlSequence, string, stringEscape };
     struct Cell {
         std::string glyph;  // empty: never written
         std::int64_t foreground = -1;  // -1: the terminal's default; else 0xBBGGRR
@@ -45,6 +45,7 @@ private:
 
     void put(const std::string& glyph);
     void controlSequence(char final);
+    void string(const std::string& body);
     void selectGraphicRendition(const std::vector<int>& parameters);
     void problem(const std::string& what);
 

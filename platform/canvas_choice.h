@@ -1,0 +1,19 @@
+// Which canvas a terminal gets, from its size and what it answered: true pixels where it can
+// show them (kitty graphics, else sixel), text cells of two pixels each where it cannot.
+#pragma once
+
+#include "platform/encoder.h"
+#include "platform/terminal.h"
+#include "platform/terminal_probe.h"
+
+struct CanvasChoice {
+    enum class Kind { halfBlocks, kitty, sixel } kind = Kind::halfBlocks;
+    CellGeometry cells;     // pixels a cell holds; the window in cells when the canvas is made
+    int width = 0;          // the surface, in pixels
+    int height = 0;
+    int registers = 256;    // sixel colour registers
+    int maxWidth = 1000;    // the largest sixel image shown
+    int maxHeight = 1000;
+};
+
+CanvasChoice chooseCanvas(Terminal::Size size, const TerminalAbilities& abilities);

@@ -1,0 +1,28 @@
+// What every console canvas's encoder does: turn one text row of the surface into the bytes
+// that show it on the terminal. Encoders only produce bytes; the presenter writes them.
+#pragma once
+
+#include "platform/byte_buffer.h"
+#include "platform/surface.h"
+
+// How the surface's pixels meet the terminal's text cells.
+struct CellGeometry {
+    int cellWidth = 1;   // pixels a text cell holds across
+    int cellHeight = 2;  // and down
+    int columns = 0;     // the window, in text cells, as it is now
+    int rows = 0;
+};
+
+class Encoder {
+public:
+    virtual ~Encoder() = default;
+
+    // A presentation starts: the terminal's colours are at their defaults (after SGR 0).
+    virtual void reset() {}
+
+    // Appends the bytes that show text row `row`: pixel rows row * cellHeight up to the next
+    // text row, across the window's columns. Nothing may land outside the window, scroll it,
+    // or leave an escape sequence open. The cursor may be left anywhere.
+    virtual void encodeRow(const Surface& surface, int row, const CellGeometry& cells,
+                           ByteBuffer& out) = 0;
+};

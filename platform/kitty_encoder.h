@@ -1,0 +1,25 @@
+// True pixels through the kitty graphics protocol: each text row of the surface that holds
+// painted pixels becomes one image, placed at the cell of its first painted pixel with the rest
+// of the offset in pixels (X=), so that one picture pixel is one screen pixel. Pixels never
+// painted are transparent: the window's text shows through them, as on Windows.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/encoder.h"
+
+class KittyEncoder final : public Encoder {
+public:
+    // `imageIds`: the first of the image numbers this canvas may use, one per text row. A row
+    // shown again reuses its number, which replaces the earlier image and its placement.
+    explicit KittyEncoder(std::uint32_t imageIds);
+
+    void encodeRow(const Surface& surface, int row, const CellGeometry& cells,
+                   ByteBuffer& out) override;
+
+private:
+    std::uint32_t imageIds_;
+    std::vector<unsigned char> pixels_;      // the row's image, RGB or RGBA
+    std::vector<unsigned char> compressed_;  // the same, through zlib
+};

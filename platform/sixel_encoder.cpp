@@ -1,0 +1,295 @@
+#include "platform/sixel_encoder.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+constexpr std::uint32_t none = 0xFFFFFFFF;  // a pixel never painted
+
+int channel(std::uint32_t colour, int which)
+{
+    return int((colour >> (8 * which)) & 0xFF);
+}
+
+// Sixel colours are percentages.
+int percent(int value)
+{
+    return (value * 100 + 127) / 255;
+}
+
+char* putNumber(char* p, int value)
+{
+    char digits[12];
+    int n = 0;
+    do {
+        digits[n++] = char('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (n > 0)
+        *p++ = digits[--n];
+    return p;
+}
+
+// The distinct colours of an image, counted, in an open-addressing table.
+struct ColourTable {
+    std::vector<std::uint32_t> keys;
+    std::vector<int> slots;  // index into `colours`, -1 where empty
+    std::vector<std::uint32_t> colours;
+    std::vector<int> counts;
+
+    explicit ColourTable(std::size_t pixels)
+    {
+        std::size_t size = 64;
+        while (size < 2 * pixels)
+            size *= 2;
+        keys.assign(size, 0);
+        slots.assign(size, -1);
+    }
+    int add(std::uint32_t colour)
+    {
+        std::size_t at = (colour * 2654435761u) & (keys.size() - 1);
+        while (slots[at] >= 0 && keys[at] != colour)
+            at = (at + 1) & (keys.size() - 1);
+        if (slots[at] < 0) {
+            keys[at] = colour;
+            slots[at] = int(colours.size());
+            colours.push_back(colour);
+            counts.push_back(0);
+        }
+        ++counts[std::size_t(slots[at])];
+        return slots[at];
+    }
+};
+
+// Median cut: splits the colours into at most `wanted` boxes, each time the box whose widest
+// channel is widest, at the median pixel along that channel. Returns for each colour its box,
+// and each box's mean colour.
+void medianCut(const ColourTable& table, int wanted, std::vector<int>& boxOf,
+               std::vector<std::uint32_t>& palette)
+{
+    struct Box {
+        std::size_t begin, end;
+        int widest, range;
+    };
+    std::vector<int> order(table.colours.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = int(i);
+    auto measure = [&](Box& box) {
+        int low[3] = {255, 255, 255}, high[3] = {0, 0, 0};
+        for (std::size_t i = box.begin; i < box.end; ++i)
+            for (int c = 0; c < 3; ++c) {
+                const int v = channel(table.colours[std::size_t(order[i])], c);
+                low[c] = std::min(low[c], v);
+                high[c] = std::max(high[c], v);
+            }
+        box.widest = 0;
+        for (int c = 1; c < 3; ++c)
+            if (high[c] - low[c] > high[box.widest] - low[box.widest])
+                box.widest = c;
+        box.range = box.end - box.begin > 1 ? high[box.widest] - low[box.widest] : -1;
+    };
+
+    std::vector<int> scratch;
+    std::vector<Box> boxes{{0, order.size(), 0, 0}};
+    measure(boxes[0]);
+    while (int(boxes.size()) < wanted) {
+        auto split = std::max_element(boxes.begin(), boxes.end(),
+                                      [](const Box& a, const Box& b) { return a.range < b.range; });
+        if (split->range <= 0)
+            break;
+        Box box = *split;
+        const int c = box.widest;
+        // Sorted along that channel by counting: linear, which matters with thousands of colours.
+        std::size_t start[257] = {};
+        for (std::size_t i = box.begin; i < box.end; ++i)
+            ++start[channel(table.colours[std::size_t(order[i])], c) + 1];
+        for (int v = 0; v < 256; ++v)
+            start[v + 1] += start[v];
+        scratch.resize(box.end - box.begin);
+        for (std::size_t i = box.begin; i < box.end; ++i) {
+            const int v = channel(table.colours[std::size_t(order[i])], c);
+            scratch[start[v]++] = order[i];
+        }
+        std::copy(scratch.begin(), scratch.end(), order.begin() + std::ptrdiff_t(box.begin));
+        // The median by pixels, not by colours: busy colours get finer boxes.
+        long total = 0;
+        for (std::size_t i = box.begin; i < box.end; ++i)
+            total += table.counts[std::size_t(order[i])];
+        long seen = 0;
+        std::size_t middle = box.begin + 1;
+        for (std::size_t i = box.begin; i + 1 < box.end; ++i) {
+            seen += table.counts[std::size_t(order[i])];
+            middle = i + 1;
+            if (2 * seen >= total)
+                break;
+        }
+        Box lower{box.begin, middle, 0, 0}, upper{middle, box.end, 0, 0};
+        measure(lower);
+        measure(upper);
+        *split = lower;
+        boxes.push_back(upper);
+    }
+
+    boxOf.assign(table.colours.size(), 0);
+    palette.clear();
+    for (const Box& box : boxes) {
+        long sum[3] = {0, 0, 0}, count = 0;
+        for (std::size_t i = box.begin; i < box.end; ++i) {
+            const std::uint32_t colour = table.colours[std::size_t(order[i])];
+            const int weight = table.counts[std::size_t(order[i])];
+            for (int c = 0; c < 3; ++c)
+                sum[c] += long(channel(colour, c)) * weight;
+            count += weight;
+            boxOf[std::size_t(order[i])] = int(palette.size());
+        }
+        palette.push_back(std::uint32_t(sum[0] / count) | std::uint32_t(sum[1] / count) << 8 |
+                          std::uint32_t(sum[2] / count) << 16);
+    }
+}
+
+}  // namespace
+
+SixelEncoder::SixelEncoder(int registers, int maxWidth, int maxHeight)
+    : registers_(std::max(registers, 2)), maxWidth_(maxWidth), maxHeight_(maxHeight)
+{
+}
+
+void SixelEncoder::encodeRow(const Surface& surface, int row, const CellGeometry& cells,
+                             ByteBuffer& out)
+{
+    const int top = row * cells.cellHeight;
+    const int height = std::min(top + cells.cellHeight, surface.height()) - top;
+    // A terminal scrolls the whole screen when an image reaches its last text row: the image,
+    // in whole bands of six pixel rows, must end above it.
+    if (height <= 0 || height > maxHeight_ ||
+        top + (height + 5) / 6 * 6 > (cells.rows - 1) * cells.cellHeight)
+        return;
+
+    const int right = std::min(surface.width(), cells.columns * cells.cellWidth);
+    int first = right, last = -1;
+    for (int y = top; y < top + height; ++y)
+        for (int x = 0; x < right; ++x)
+            if (surface.get(x, y) != 0) {
+                first = std::min(first, x);
+                last = std::max(last, x);
+            }
+    if (last < 0)
+        return;
+
+    // Images start at a cell boundary; wide rows are cut into images the terminal will show.
+    const int piece = std::max(maxWidth_ / cells.cellWidth, 1) * cells.cellWidth;
+    for (int left = first / cells.cellWidth * cells.cellWidth; left <= last; left += piece) {
+        const int width = std::min(piece, last + 1 - left);
+        char place[32];
+        const int length =
+            std::snprintf(place, sizeof place, "\x1b[%d;%dH", row + 1, left / cells.cellWidth + 1);
+        out.append(place, std::size_t(length));
+        encodeImage(surface, left, top, width, height, out);
+    }
+}
+
+void SixelEncoder::encodeImage(const Surface& surface, int left, int top, int width, int height,
+                               ByteBuffer& out)
+{
+    const std::size_t pixels = std::size_t(width) * std::size_t(height);
+    ColourTable table(pixels);
+    colours_.resize(pixels);
+    indices_.resize(pixels);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t pixel = surface.get(left + x, top + y);
+            const std::size_t at = std::size_t(y) * std::size_t(width) + std::size_t(x);
+            colours_[at] = pixel == 0 ? none : pixel & 0xFFFFFF;
+            indices_[at] = pixel == 0 ? -1 : table.add(colours_[at]);
+        }
+
+    // A register for each colour where there are enough; else the colours that stand for
+    // them best.
+    std::vector<int> boxOf;
+    if (int(table.colours.size()) <= registers_) {
+        palette_ = table.colours;
+    } else {
+        medianCut(table, registers_, boxOf, palette_);
+        for (int& index : indices_)
+            if (index >= 0)
+                index = boxOf[std::size_t(index)];
+    }
+
+    // DCS: P2 = 1 leaves unset pixels as they are; raster attributes: square pixels, the size.
+    char* p = out.reserve(64 + palette_.size() * 24);
+    const char start[] = "\x1bP0;1;0q\"1;1;";
+    for (const char* s = start; *s; ++s)
+        *p++ = *s;
+    p = putNumber(p, width);
+    *p++ = ';';
+    p = putNumber(p, height);
+    for (std::size_t i = 0; i < palette_.size(); ++i) {
+        *p++ = '#';
+        p = putNumber(p, int(i));
+        *p++ = ';';
+        *p++ = '2';
+        for (int c = 0; c < 3; ++c) {
+            *p++ = ';';
+            p = putNumber(p, percent(channel(palette_[i], c)));
+        }
+    }
+    out.commit(p);
+
+    // Band by band (six pixel rows), one line of sixel characters per register used in it.
+    std::vector<int> lineOf(palette_.size(), -1);
+    std::vector<int> used;
+    for (int band = 0; band * 6 < height; ++band) {
+        used.clear();
+        for (int bit = 0; bit < 6 && band * 6 + bit < height; ++bit) {
+            const int* line = &indices_[std::size_t(band * 6 + bit) * std::size_t(width)];
+            for (int x = 0; x < width; ++x) {
+                if (line[x] < 0)
+                    continue;
+                int& slot = lineOf[std::size_t(line[x])];
+                if (slot < 0) {
+                    slot = int(used.size());
+                    used.push_back(line[x]);
+                    sixels_.resize(used.size() * std::size_t(width));  // a new line of zeros
+                }
+                sixels_[std::size_t(slot) * std::size_t(width) + std::size_t(x)] |=
+                    (unsigned char)(1 << bit);
+            }
+        }
+
+        // Each line: which register, then its characters, runs of one as "!count char";
+        // the characters after the last set one are left out.
+        p = out.reserve(used.size() * (std::size_t(width) + 16) + 2);
+        for (std::size_t u = 0; u < used.size(); ++u) {
+            if (u > 0)
+                *p++ = '$';  // back to the band's start for the next register
+            *p++ = '#';
+            p = putNumber(p, used[u]);
+            const unsigned char* line = &sixels_[u * std::size_t(width)];
+            int end = width;
+            while (end > 0 && line[end - 1] == 0)
+                --end;
+            for (int x = 0; x < end;) {
+                int run = 1;
+                while (x + run < end && line[x + run] == line[x])
+                    ++run;
+                const char character = char('?' + line[x]);
+                if (run >= 4) {
+                    *p++ = '!';
+                    p = putNumber(p, run);
+                    *p++ = character;
+                } else {
+                    for (int i = 0; i < run; ++i)
+                        *p++ = character;
+                }
+                x += run;
+            }
+            lineOf[std::size_t(used[u])] = -1;
+        }
+        if ((band + 1) * 6 < height)
+            *p++ = '-';  // the next band; none after the last, which could scroll
+        out.commit(p);
+        sixels_.clear();
+    }
+    out.append("\x1b\\", 2);
+}

@@ -1,0 +1,32 @@
+// True pixels as sixel images: each text row of the surface that holds painted pixels becomes
+// one image (or several side by side, where the terminal's largest image is narrower), placed
+// at a cell boundary with the part of the offset inside the cell left transparent. Pixels never
+// painted are not drawn (P2 = 1) and keep what the terminal shows.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/encoder.h"
+
+class SixelEncoder final : public Encoder {
+public:
+    // `registers`: the colour registers the terminal offers; `maxWidth` and `maxHeight`: the
+    // largest image it shows (xterm drops larger ones silently).
+    SixelEncoder(int registers, int maxWidth, int maxHeight);
+
+    void encodeRow(const Surface& surface, int row, const CellGeometry& cells,
+                   ByteBuffer& out) override;
+
+private:
+    void encodeImage(const Surface& surface, int left, int top, int width, int height,
+                     ByteBuffer& out);
+    void choosePalette(int pixelCount);
+
+    int registers_, maxWidth_, maxHeight_;
+    // The image being encoded: its pixels as 24-bit colours (or `none`), then as registers.
+    std::vector<std::uint32_t> colours_;
+    std::vector<int> indices_;
+    std::vector<std::uint32_t> palette_;
+    std::vector<unsigned char> sixels_;  // one line of sixel characters per register in a band
+};

@@ -1,0 +1,80 @@
+#include "platform/terminal_probe.h"
+
+#include <cstdlib>
+#include <vector>
+
+const char probeQueries[] =
+    "\x1b_Gi=4242,s=1,v=1,a=q,t=d,f=24;AAAA\x1b\\"
+    "\x1b[?1;1;0S"
+    "\x1b[?2;1;0S"
+    "\x1b[14t"
+    "\x1b[16t"
+    "\x1b[c";
+
+namespace {
+
+std::vector<int> numbers(const std::string& text)
+{
+    std::vector<int> values;
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        const std::size_t end = std::min(text.find(';', at), text.size());
+        const std::string field = text.substr(at, end - at);
+        values.push_back(field.empty() || field.size() > 6 ? 0 : std::atoi(field.c_str()));
+        at = end + 1;
+    }
+    return values;
+}
+
+void controlSequence(const std::string& parameters, char final, TerminalAbilities& abilities)
+{
+    const bool questioned = !parameters.empty() && parameters[0] == '?';
+    const std::vector<int> p = numbers(questioned ? parameters.substr(1) : parameters);
+    if (questioned && final == 'c') {  // DA1: ESC [ ? 62 ; 4 ; ... c
+        abilities.answered = true;
+        for (std::size_t i = 1; i < p.size(); ++i)
+            abilities.sixel = abilities.sixel || p[i] == 4;
+    } else if (questioned && final == 'S' && p.size() >= 3 && p[1] == 0) {  // XTSMGRAPHICS
+        if (p[0] == 1)
+            abilities.colourRegisters = p[2];
+        else if (p[0] == 2 && p.size() >= 4)
+            abilities.sixelMaxWidth = p[2], abilities.sixelMaxHeight = p[3];
+    } else if (!questioned && final == 't' && p.size() >= 3) {
+        if (p[0] == 4)  // ESC [ 4 ; height ; width t
+            abilities.textHeight = p[1], abilities.textWidth = p[2];
+        else if (p[0] == 6)  // ESC [ 6 ; height ; width t
+            abilities.cellHeight = p[1], abilities.cellWidth = p[2];
+    }
+}
+
+}  // namespace
+
+TerminalAbilities parseReplies(const std::string& replies)
+{
+    TerminalAbilities abilities;
+    std::size_t at = 0;
+    while ((at = replies.find('\x1b', at)) != std::string::npos && at + 1 < replies.size()) {
+        const char kind = replies[at + 1];
+        if (kind == '[') {  // CSI: parameters, then one final byte
+            std::size_t end = at + 2;
+            while (end < replies.size() && replies[end] >= 0x20 && replies[end] <= 0x3f)
+                ++end;
+            if (end >= replies.size())
+                break;  // cut short: wait for the rest
+            if ((unsigned char)replies[end] >= 0x40 && (unsigned char)replies[end] <= 0x7e)
+                controlSequence(replies.substr(at + 2, end - at - 2), replies[end], abilities);
+            at = end + 1;
+        } else if (kind == '_') {  // APC ... ST: a kitty graphics reply "Gi=4242;OK"
+            const std::size_t end = replies.find("\x1b\\", at + 2);
+            if (end == std::string::npos)
+                break;
+            const std::string body = replies.substr(at + 2, end - at - 2);
+            if (body.rfind("Gi=4242", 0) == 0 && body.find(";OK") != std::string::npos)
+                abilities.kittyGraphics = true;
+            at = end + 2;
+        } else {
+            at += 1;
+        }
+    }
+    return abilities;
+}
