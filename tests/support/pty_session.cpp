@@ -13,17 +13,19 @@
 
 #include "temp_dir.h"
 
-winsize windowSize(int columns, int rows)
+winsize windowSize(int columns, int rows, int width, int height)
 {
     winsize size{};
     size.ws_col = (unsigned short)columns;
     size.ws_row = (unsigned short)rows;
+    size.ws_xpixel = (unsigned short)width;
+    size.ws_ypixel = (unsigned short)height;
     return size;
 }
 
-PtySession::PtySession(int columns, int rows)
+PtySession::PtySession(int columns, int rows, int width, int height)
 {
-    winsize size = windowSize(columns, rows);
+    winsize size = windowSize(columns, rows, width, height);
     if (openpty(&master_, &slave_, nullptr, nullptr, &size) != 0)
         throw std::runtime_error("cannot open a pseudo-terminal");
     fcntl(master_, F_SETFD, FD_CLOEXEC);

@@ -14,14 +14,15 @@
 #include <sys/ioctl.h>
 
 // A window size of `columns` x `rows` text cells, as the terminal calls take it.
-winsize windowSize(int columns, int rows);
+winsize windowSize(int columns, int rows, int width = 0, int height = 0);
 
 class PtySession {
 public:
     enum class Input { terminal, empty };  // standard input: the terminal, or /dev/null
     enum class Output { files, terminal };  // standard output and error: files, or the terminal
 
-    PtySession(int columns, int rows);
+    // `width` and `height`: the text area in pixels, as the kernel tells it; 0 for unknown.
+    PtySession(int columns, int rows, int width = 0, int height = 0);
     ~PtySession();  // kills the program if it still runs
     PtySession(const PtySession&) = delete;
     PtySession& operator=(const PtySession&) = delete;

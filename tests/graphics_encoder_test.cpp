@@ -1,0 +1,153 @@
+// The kitty and sixel encodings, decoded by a model of a graphics terminal that shares no code
+// with them, and compared with what was painted.
+#include "platform/kitty_encoder.h"
+#include "platform/sixel_encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "image_screen.h"
+
+namespace {
+
+struct Window {
+    int columns, rows, cellWidth, cellHeight;
+};
+
+std::string encodeAll(Encoder& encoder, const Surface& surface, const Window& window)
+{
+    CellGeometry cells;
+    cells.cellWidth = window.cellWidth;
+    cells.cellHeight = window.cellHeight;
+    cells.columns = window.columns;
+    cells.rows = window.rows;
+    ByteBuffer out;
+    encoder.reset();
+    for (int row = 0; row * window.cellHeight < surface.height(); ++row)
+        encoder.encodeRow(surface, row, cells, out);
+    return out.str();
+}
+
+// A picture with unpainted holes, placed at an offset that is not on a cell boundary.
+void paintPicture(Surface& surface, int left, int top, int width, int height, int palette,
+                  unsigned seed)
+{
+    std::mt19937 random(seed);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            if ((x * 7 + y * 3) % 23 == 0)
+                continue;  // never painted
+            const std::uint32_t colour =
+                palette > 0 ? std::uint32_t(random() % unsigned(palette)) * 0x0B1D2Fu
+                            : std::uint32_t(x * 255 / width) | std::uint32_t(y * 255 / height) << 8 |
+                                  std::uint32_t(random() % 40) << 16;
+            surface.set(left + x, top + y, colour & 0xFFFFFF);
+        }
+}
+
+TEST(KittyEncoder, ShowsEveryPixelExactlyWhereItWasPainted)
+{
+    const Window window{40, 12, 8, 17};
+    for (const int palette : {3, 0}) {  // few colours (compresses), noise (does not)
+        Surface surface(window.columns * window.cellWidth, window.rows * window.cellHeight);
+        paintPicture(surface, 10, 10, 250, 150, palette, 5);
+        KittyEncoder encoder(1000);
+        ImageScreen screen(window.columns, window.rows, window.cellWidth, window.cellHeight);
+        screen.feed(encodeAll(encoder, surface, window));
+        EXPECT_EQ(screen.problems(), std::vector<std::string>{});
+        EXPECT_FALSE(screen.insideSequence());
+        int wrong = 0;
+        for (int y = 0; y < surface.height(); ++y)
+            for (int x = 0; x < surface.width(); ++x)
+                wrong += screen.pixel(x, y) != surface.get(x, y);
+        EXPECT_EQ(wrong, 0) << "palette " << palette;
+    }
+}
+
+TEST(KittyEncoder, ClipsToAWindowNarrowerThanTheSurface)
+{
+    const Window window{20, 12, 8, 17};
+    Surface surface(40 * 8, 12 * 17);
+    paintPicture(surface, 10, 10, 300, 100, 5, 9);
+    KittyEncoder encoder(1000);
+    ImageScreen screen(window.columns, window.rows, window.cellWidth, window.cellHeight);
+    screen.feed(encodeAll(encoder, surface, window));
+    EXPECT_EQ(screen.problems(), std::vector<std::string>{});
+    EXPECT_EQ(screen.pixel(159, 50), surface.get(159, 50));
+}
+
+TEST(SixelEncoder, ShowsThePaletteExactlyWhereColoursFitTheRegisters)
+{
+    const Window window{60, 14, 8, 17};
+    Surface surface(window.columns * window.cellWidth, window.rows * window.cellHeight);
+    paintPicture(surface, 13, 10, 400, 180, 200, 3);
+    SixelEncoder encoder(256, 1000, 1000);
+    ImageScreen screen(window.columns, window.rows, window.cellWidth, window.cellHeight);
+    screen.feed(encodeAll(encoder, surface, window));
+    EXPECT_EQ(screen.problems(), std::vector<std::string>{});
+    EXPECT_FALSE(screen.insideSequence());
+    // Everything above the last text row, which would scroll the terminal, shows exactly the
+    // colour as sixel's percentages can carry it.
+    int wrong = 0;
+    const int shownRows = ((window.rows - 1) * window.cellHeight) / window.cellHeight - 1;
+    for (int y = 0; y < shownRows * window.cellHeight; ++y)
+        for (int x = 0; x < surface.width(); ++x) {
+            const std::uint32_t painted = surface.get(x, y);
+            const std::uint32_t want =
+                painted == 0 ? 0 : 0x01000000 | ImageScreen::throughPercent(painted & 0xFFFFFF);
+            wrong += screen.pixel(x, y) != want;
+        }
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST(SixelEncoder, ManyColoursKeepAHighFidelity)
+{
+    const Window window{80, 10, 8, 17};
+    Surface surface(window.columns * window.cellWidth, window.rows * window.cellHeight);
+    paintPicture(surface, 0, 0, 640, 8 * 17, 0, 11);  // thousands of colours a row
+    SixelEncoder encoder(256, 1000, 1000);
+    ImageScreen screen(window.columns, window.rows, window.cellWidth, window.cellHeight);
+    screen.feed(encodeAll(encoder, surface, window));
+    EXPECT_EQ(screen.problems(), std::vector<std::string>{});
+    double squares = 0;
+    long count = 0;
+    for (int y = 0; y < 8 * 17; ++y)
+        for (int x = 0; x < 640; ++x) {
+            const std::uint32_t painted = surface.get(x, y), shown = screen.pixel(x, y);
+            if (painted == 0)
+                continue;
+            ASSERT_NE(shown, 0u) << x << ", " << y;
+            for (int c = 0; c < 3; ++c) {
+                const double d = double((painted >> (8 * c)) & 0xFF) - double((shown >> (8 * c)) & 0xFF);
+                squares += d * d;
+                ++count;
+            }
+        }
+    const double psnr = 10 * std::log10(255.0 * 255.0 / (squares / double(count)));
+    EXPECT_GT(psnr, 35.0);
+}
+
+TEST(SixelEncoder, WideRowsBecomeImagesTheTerminalWillShow)
+{
+    const Window window{200, 6, 8, 17};
+    Surface surface(window.columns * window.cellWidth, window.rows * window.cellHeight);
+    paintPicture(surface, 10, 10, 1500, 30, 4, 2);
+    SixelEncoder encoder(256, 400, 400);
+    const std::string bytes = encodeAll(encoder, surface, window);
+    std::size_t at = 0;
+    int images = 0;
+    while ((at = bytes.find("\"1;1;", at)) != std::string::npos) {
+        ++images;
+        at += 5;
+        EXPECT_LE(std::atoi(bytes.c_str() + at), 400) << "an image wider than the terminal shows";
+    }
+    EXPECT_GE(images, 8);
+    ImageScreen screen(window.columns, window.rows, window.cellWidth, window.cellHeight);
+    screen.feed(bytes);
+    EXPECT_EQ(screen.problems(), std::vector<std::string>{});
+    EXPECT_EQ(screen.pixel(1400, 20), 0x01000000 | ImageScreen::throughPercent(surface.get(1400, 20) & 0xFFFFFF));
+}
+
+}  // namespace

@@ -1,0 +1,322 @@
+#include "image_screen.h"
+
+#include <zlib.h>
+
+#include <cstdlib>
+#include <map>
+#include <sstream>
+
+namespace {
+
+std::map<std::string, std::string> keys(const std::string& control)
+{
+    std::map<std::string, std::string> values;
+    std::stringstream fields(control);
+    std::string field;
+    while (std::getline(fields, field, ',')) {
+        const std::size_t equals = field.find('=');
+        if (equals != std::string::npos)
+            values[field.substr(0, equals)] = field.substr(equals + 1);
+    }
+    return values;
+}
+
+int number(const std::map<std::string, std::string>& values, const std::string& key)
+{
+    const auto found = values.find(key);
+    return found == values.end() ? 0 : std::atoi(found->second.c_str());
+}
+
+bool decodeBase64(const std::string& text, std::string& bytes)
+{
+    auto value = [](char c) {
+        if (c >= 'A' && c <= 'Z') return c - 'A';
+        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+        if (c >= '0' && c <= '9') return c - '0' + 52;
+        if (c == '+') return 62;
+        if (c == '/') return 63;
+        return -1;
+    };
+    if (text.size() % 4 != 0)
+        return false;
+    for (std::size_t i = 0; i < text.size(); i += 4) {
+        int v[4];
+        for (int k = 0; k < 4; ++k)
+            v[k] = text[i + std::size_t(k)] == '=' ? 0 : value(text[i + std::size_t(k)]);
+        if (v[0] < 0 || v[1] < 0 || v[2] < 0 || v[3] < 0)
+            return false;
+        const unsigned bits = unsigned(v[0]) << 18 | unsigned(v[1]) << 12 | unsigned(v[2]) << 6 | unsigned(v[3]);
+        bytes += char(bits >> 16);
+        if (text[i + 2] != '=')
+            bytes += char((bits >> 8) & 0xFF);
+        if (text[i + 3] != '=')
+            bytes += char(bits & 0xFF);
+    }
+    return true;
+}
+
+}  // namespace
+
+ImageScreen::ImageScreen(int columns, int rows, int cellWidth, int cellHeight)
+    : columns_(columns), rows_(rows), cellWidth_(cellWidth), cellHeight_(cellHeight),
+      width_(columns * cellWidth), height_(rows * cellHeight),
+      pixels_(std::size_t(width_) * std::size_t(height_), 0)
+{
+}
+
+std::uint32_t ImageScreen::throughPercent(std::uint32_t colour)
+{
+    std::uint32_t shown = 0;
+    for (int c = 0; c < 3; ++c) {
+        const int value = int((colour >> (8 * c)) & 0xFF);
+        const int percent = (value * 100 + 127) / 255;
+        shown |= std::uint32_t((percent * 255 + 50) / 100) << (8 * c);
+    }
+    return shown;
+}
+
+void ImageScreen::problem(const std::string& what)
+{
+    if (problems_.size() < 20)
+        problems_.push_back(what);
+}
+
+void ImageScreen::draw(int x, int y, std::uint32_t colour)
+{
+    if (x < 0 || y < 0 || x >= width_ || y >= height_) {
+        problem("a pixel drawn outside the window at " + std::to_string(x) + ", " + std::to_string(y));
+        return;
+    }
+    pixels_[std::size_t(y) * std::size_t(width_) + std::size_t(x)] = 0x01000000 | colour;
+}
+
+void ImageScreen::feed(const std::string& bytes)
+{
+    for (const char c : bytes) {
+        switch (state_) {
+        case State::text:
+            if (c == '\x1b')
+                state_ = State::escape;
+            else
+                problem(std::string("text written: ") + c);
+            break;
+        case State::escape:
+            state_ = State::text;
+            if (c == '[') {
+                state_ = State::controlSequence;
+                sequence_.clear();
+            } else if (c == '_' || c == 'P') {
+                state_ = State::string;
+                sequence_ = std::string(1, c);
+            } else if (c == '7') {
+                savedColumn_ = column_, savedRow_ = row_;
+            } else if (c == '8') {
+                column_ = savedColumn_, row_ = savedRow_;
+            } else if (c != '\\') {
+                problem(std::string("unknown escape ") + c);
+            }
+            break;
+        case State::controlSequence:
+            if (c == '\x1b') {
+                state_ = State::escape;
+            } else if (c >= 0x40 && c <= 0x7e) {
+                state_ = State::text;
+                controlSequence(c);
+            } else {
+                sequence_ += c;
+            }
+            break;
+        case State::string:
+            if (c == '\x1b')
+                state_ = State::stringEscape;
+            else
+                sequence_ += c;
+            break;
+        case State::stringEscape:
+            if (c == '\\') {
+                state_ = State::text;
+                string(sequence_);
+            } else {
+                problem("a string cut short");
+                state_ = State::escape;
+                feed(std::string(1, c));
+            }
+            break;
+        }
+    }
+}
+
+void ImageScreen::controlSequence(char final)
+{
+    if (final == 'c' || final == 'S' || final == 't' || final == 'm')
+        return;  // questions, and colours (no text is expected)
+    if (final == 'h' || final == 'l') {
+        if (sequence_ == "?25")
+            cursorVisible_ = final == 'h';
+        else
+            problem("unknown mode " + sequence_);
+        return;
+    }
+    if (final != 'H') {
+        problem("unknown sequence CSI " + sequence_ + final);
+        return;
+    }
+    const std::size_t semicolon = sequence_.find(';');
+    const int row = std::atoi(sequence_.substr(0, semicolon).c_str());
+    const int column = semicolon == std::string::npos ? 1 : std::atoi(sequence_.substr(semicolon + 1).c_str());
+    if (row < 1 || column < 1 || row > rows_ || column > columns_)
+        problem("cursor placed outside the window at " + sequence_);
+    row_ = std::max(row, 1) - 1;
+    column_ = std::max(column, 1) - 1;
+}
+
+void ImageScreen::string(const std::string& body)
+{
+    if (body.rfind("_G", 0) == 0) {
+        const std::size_t semicolon = body.find(';');
+        const std::string control = body.substr(2, semicolon == std::string::npos ? std::string::npos : semicolon - 2);
+        const std::string payload = semicolon == std::string::npos ? "" : body.substr(semicolon + 1);
+        if (control.find("a=q") != std::string::npos)
+            return;  // the question whether kitty graphics are there
+        kitty(control, payload);
+    } else if (body.rfind("P", 0) == 0) {
+        sixel(body.substr(1));
+    } else {
+        problem("unknown string " + body.substr(0, 10));
+    }
+}
+
+void ImageScreen::kitty(const std::string& control, const std::string& payload)
+{
+    // The first piece carries the keys; later pieces only m (and q).
+    const auto values = keys(control);
+    if (kittyControl_.empty())
+        kittyControl_ = control;
+    kittyPayload_ += payload;
+    if (number(values, "m") == 1)
+        return;
+
+    const auto image = keys(kittyControl_);
+    const std::string data = kittyPayload_;
+    kittyControl_.clear();
+    kittyPayload_.clear();
+    ++images_;
+    if (image.count("a") == 0 || image.at("a") != "T" || number(image, "C") != 1 ||
+        number(image, "q") != 2)
+        problem("a kitty image not sent as a=T, C=1, q=2: " + control);
+
+    std::string bytes;
+    if (!decodeBase64(data, bytes)) {
+        problem("bad base64 in a kitty image");
+        return;
+    }
+    const int format = number(image, "f"), width = number(image, "s"), height = number(image, "v");
+    const int channels = format / 8;
+    const std::size_t expected = std::size_t(width) * std::size_t(height) * std::size_t(channels);
+    if (image.count("o") && image.at("o") == "z") {
+        std::string inflated(expected, '\0');
+        uLongf size = uLongf(expected);
+        if (uncompress(reinterpret_cast<Bytef*>(&inflated[0]), &size,
+                       reinterpret_cast<const Bytef*>(bytes.data()), uLong(bytes.size())) != Z_OK ||
+            size != expected) {
+            problem("bad zlib data in a kitty image");
+            return;
+        }
+        bytes = inflated;
+    }
+    if ((format != 24 && format != 32) || bytes.size() != expected) {
+        problem("a kitty image of the wrong size or format");
+        return;
+    }
+    const int offsetX = number(image, "X"), offsetY = number(image, "Y");
+    if (offsetX >= cellWidth_ || offsetY >= cellHeight_)
+        problem("a kitty offset past its cell");
+    const int left = column_ * cellWidth_ + offsetX, top = row_ * cellHeight_ + offsetY;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes.data()) +
+                                     (std::size_t(y) * std::size_t(width) + std::size_t(x)) * std::size_t(channels);
+            if (channels == 4 && p[3] == 0)
+                continue;
+            if (channels == 4 && p[3] != 255)
+                problem("a half-transparent pixel");
+            draw(left + x, top + y, std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16);
+        }
+}
+
+void ImageScreen::sixel(const std::string& body)
+{
+    ++images_;
+    const std::size_t q = body.find('q');
+    if (q == std::string::npos || body.substr(0, q) != "0;1;0") {
+        problem("a sixel image without P2 = 1");
+        return;
+    }
+    std::map<int, std::uint32_t> registers;
+    int colour = 0, x = 0, band = 0, declaredHeight = 0;
+    const int left = column_ * cellWidth_, top = row_ * cellHeight_;
+    std::size_t i = q + 1;
+    auto readNumber = [&]() {
+        int value = 0;
+        while (i < body.size() && body[i] >= '0' && body[i] <= '9')
+            value = value * 10 + (body[i++] - '0');
+        return value;
+    };
+    while (i < body.size()) {
+        const char c = body[i];
+        if (c == '"') {  // raster attributes: 1;1;width;height
+            ++i;
+            int values[4] = {0, 0, 0, 0};
+            for (int k = 0; k < 4; ++k) {
+                values[k] = readNumber();
+                if (i < body.size() && body[i] == ';')
+                    ++i;
+            }
+            if (values[0] != 1 || values[1] != 1)
+                problem("sixel pixels that are not square");
+            declaredHeight = values[3];
+        } else if (c == '#') {
+            ++i;
+            colour = readNumber();
+            if (i < body.size() && body[i] == ';') {  // a definition: ;2;r;g;b in percent
+                ++i;
+                int values[4] = {0, 0, 0, 0};
+                for (int k = 0; k < 4; ++k) {
+                    values[k] = readNumber();
+                    if (k < 3 && i < body.size() && body[i] == ';')
+                        ++i;
+                }
+                if (values[0] != 2 || values[1] > 100 || values[2] > 100 || values[3] > 100)
+                    problem("a sixel colour that is not RGB in percent");
+                auto level = [](int percent) { return std::uint32_t((percent * 255 + 50) / 100); };
+                registers[colour] = level(values[1]) | level(values[2]) << 8 | level(values[3]) << 16;
+            }
+        } else if (c == '$') {
+            ++i, x = 0;
+        } else if (c == '-') {
+            ++i, x = 0, ++band;
+        } else if (c == '!') {
+            ++i;
+            const int count = readNumber();
+            const char bits = body[i++];
+            for (int k = 0; k < count; ++k, ++x)
+                for (int b = 0; b < 6; ++b)
+                    if ((bits - '?') >> b & 1)
+                        draw(left + x, top + band * 6 + b, registers[colour]);
+        } else if (c >= '?' && c <= '~') {
+            for (int b = 0; b < 6; ++b)
+                if ((c - '?') >> b & 1)
+                    draw(left + x, top + band * 6 + b, registers[colour]);
+            ++i, ++x;
+        } else {
+            problem(std::string("unknown sixel byte ") + c);
+            ++i;
+        }
+    }
+    // A terminal scrolls when the image's bands reach the last text row.
+    const int bottom = top + (band + 1) * 6;
+    if (bottom > (rows_ - 1) * cellHeight_)
+        problem("a sixel image reaching the last text row");
+    if (declaredHeight > (band + 1) * 6)
+        problem("sixel raster height taller than its bands");
+}

@@ -1,0 +1,139 @@
+// The real program on pseudo-terminals that answer like graphics terminals (kitty, xterm with
+// sixel) or not at all: the picture lands at 1:1, its first pixel 10 screen pixels right of and
+// below the text area's corner, as the terminal would draw it.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+
+#include "bitmap_bytes.h"
+#include "image_screen.h"
+#include "pty_session.h"
+#include "screen_model.h"
+#include "temp_dir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int columns = 100, rows = 40, cellWidth = 8, cellHeight = 17;
+
+std::string samplePicture()
+{
+    std::ifstream in(SAMPLE_PICTURE_PATH, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string kittyTerminal(const std::string& piece)
+{
+    std::string reply;
+    if (piece.find("\x1b_Gi=4242,") != std::string::npos)
+        reply += "\x1b_Gi=4242;OK\x1b\\";
+    if (piece.find("\x1b[c") != std::string::npos)
+        reply += "\x1b[?62;c";
+    return reply;
+}
+
+std::string sixelTerminal(const std::string& piece)
+{
+    std::string reply;
+    if (piece.find("\x1b[?1;1;0S") != std::string::npos)
+        reply += "\x1b[?1;0;1024S";
+    if (piece.find("\x1b[?2;1;0S") != std::string::npos)
+        reply += "\x1b[?2;0;1000;1000S";
+    if (piece.find("\x1b[c") != std::string::npos)
+        reply += "\x1b[?63;1;2;4;6;9;15;16;17;18;21;22;28c";
+    return reply;
+}
+
+// What the screen should show: the picture's pixels from (10, 10), as `shown` turns colours
+// into what the terminal can display; only rows that the canvas may draw on.
+std::string differences(const ImageScreen& screen, const std::string& picture, int shownHeight,
+                        std::uint32_t (*shown)(std::uint32_t))
+{
+    std::vector<std::uint32_t> want(std::size_t(screen.width()) * std::size_t(screen.height()), 0);
+    for (const PaintedPixel& p : expectedPixels(picture))
+        if (p.x < screen.width() && p.y < shownHeight)
+            want[std::size_t(p.y) * std::size_t(screen.width()) + std::size_t(p.x)] =
+                0x01000000 | shown(p.colour);
+    int wrong = 0;
+    std::string first;
+    for (int y = 0; y < shownHeight; ++y)
+        for (int x = 0; x < screen.width(); ++x)
+            if (screen.pixel(x, y) != want[std::size_t(y) * std::size_t(screen.width()) + std::size_t(x)]) {
+                if (wrong++ == 0)
+                    first = "first at (" + std::to_string(x) + ", " + std::to_string(y) + ")";
+            }
+    return wrong == 0 ? "" : std::to_string(wrong) + " pixels differ, " + first;
+}
+
+std::uint32_t exact(std::uint32_t colour)
+{
+    return colour;
+}
+
+void runOnGraphicsTerminal(PtySession::Responder terminal, std::uint32_t (*shown)(std::uint32_t),
+                           int shownHeight)
+{
+    const std::string picture = samplePicture();
+    TempDir dir;
+    dir.write("Painting.bmp", picture);
+    PtySession session(columns, rows, columns * cellWidth, rows * cellHeight);
+    session.answerWith(std::move(terminal));
+    session.start(VIEWER_PATH, dir.path());
+
+    auto complete = [&](const std::string& out) {
+        ImageScreen screen(columns, rows, cellWidth, cellHeight);
+        screen.feed(out);
+        return !screen.insideSequence() && differences(screen, picture, shownHeight, shown).empty();
+    };
+    const bool shownInTime = session.readUntil(complete, 10s);
+    ImageScreen screen(columns, rows, cellWidth, cellHeight);
+    screen.feed(session.output());
+    EXPECT_TRUE(shownInTime) << differences(screen, picture, shownHeight, shown);
+    EXPECT_EQ(screen.problems(), std::vector<std::string>{});
+    EXPECT_TRUE(screen.cursorVisible());
+    EXPECT_EQ(screen.cursorRow(), 0);
+    EXPECT_EQ(screen.cursorColumn(), 0);
+
+    session.type("\n");
+    ASSERT_TRUE(session.waitForExit(10s));
+    EXPECT_TRUE(WIFEXITED(session.status()) && WEXITSTATUS(session.status()) == 0);
+    EXPECT_EQ(session.standardOutput(), "");
+    EXPECT_EQ(session.standardError(), "");
+}
+
+TEST(ViewerOnGraphicsTerminals, KittyShowsThePicturePixelExact)
+{
+    runOnGraphicsTerminal(kittyTerminal, exact, rows * cellHeight);
+}
+
+TEST(ViewerOnGraphicsTerminals, SixelShowsThePictureAsItsColoursAllow)
+{
+    // Not in the last two text rows: an image there would scroll a sixel terminal.
+    runOnGraphicsTerminal(sixelTerminal, ImageScreen::throughPercent, (rows - 2) * cellHeight);
+}
+
+TEST(ViewerOnGraphicsTerminals, ASilentTerminalGetsHalfBlocksAndTheRunStillEnds)
+{
+    const std::string picture = samplePicture();
+    TempDir dir;
+    dir.write("Painting.bmp", picture);
+    PtySession session(columns, rows, columns * cellWidth, rows * cellHeight);
+    session.answerWith(nullptr);
+    session.start(VIEWER_PATH, dir.path());
+    const std::vector<std::uint32_t> want = expectedScreen(picture, columns, rows);
+    auto complete = [&](const std::string& out) {
+        ScreenModel screen(columns, rows);
+        screen.feed(out);
+        return screen.differences(want).empty();
+    };
+    EXPECT_TRUE(session.readUntil(complete, 10s));
+    session.type("x\n");
+    ASSERT_TRUE(session.waitForExit(10s));
+    EXPECT_TRUE(WIFEXITED(session.status()) && WEXITSTATUS(session.status()) == 0);
+}
+
+}  // namespace
