@@ -249,13 +249,16 @@ void Terminal::restoreAfterSignal() noexcept
 
     if (painting_.load()) {
         // Complete a glyph the last write cut, so the next byte is not taken as part of it;
-        // the epilogue's ESC then ends any escape sequence left open.
+        // the ESC that follows ends any escape sequence left open.
         const std::uint32_t rest = unfinished_.load();
         char bytes[3];
         const std::size_t count = rest & 0xFF;
         for (std::size_t i = 0; i < count; ++i)
             bytes[i] = char((rest >> (8 * (i + 1))) & 0xFF);
         writeFromHandler(fd_, bytes, count);
+        // A string terminator ends an image cut short (kitty's APC, sixel's DCS); outside one
+        // it does nothing.
+        writeFromHandler(fd_, "\x1b\\", 2);
         writeFromHandler(fd_, paintEpilogue, sizeof paintEpilogue - 1);
     }
     if (echoOff_.load())

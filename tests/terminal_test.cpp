@@ -66,8 +66,10 @@ TEST(Terminal, ASignalEndsThePaintingCleanlyWhereverItWas)
         std::this_thread::sleep_for(20ms);
         const std::string out = capture.output();
         ASSERT_TRUE(endsWith(out, epilogue)) << "round " << round;
+        const std::string end = "\x1b\\" + epilogue;  // a string terminator, then the epilogue
+        ASSERT_TRUE(endsWith(out, end)) << "round " << round;
         const std::string glyphs =
-            out.substr(prologue.size(), out.size() - prologue.size() - epilogue.size());
+            out.substr(prologue.size(), out.size() - prologue.size() - end.size());
         EXPECT_EQ(glyphs.size() % 3, 0u) << "round " << round << ": a glyph was cut";
         EXPECT_EQ(glyphs.find('\x1b'), std::string::npos) << "round " << round;
 
