@@ -3,10 +3,13 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <memory>
 #include <random>
 
 #include "platform/byte_buffer.h"
 #include "platform/halfblock_encoder.h"
+#include "platform/kitty_encoder.h"
+#include "platform/sixel_encoder.h"
 #include "platform/surface.h"
 
 namespace {
@@ -61,6 +64,41 @@ void encodeHalfBlocks(benchmark::State& state, bool flat)
 }
 BENCHMARK_CAPTURE(encodeHalfBlocks, photo, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(encodeHalfBlocks, flat, true)->Unit(benchmark::kMillisecond);
+
+// The pixel canvases, on cells of 8 x 17 pixels: every text row of a 1920 x 1080 photo.
+template <typename MakeEncoder>
+void encodeImages(benchmark::State& state, MakeEncoder make)
+{
+    Surface surface(width, height);
+    std::mt19937 random(7);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            surface.set(x, y, photoLike(x, y, random));
+    auto encoder = make();
+    ByteBuffer out;
+    CellGeometry cells;
+    cells.cellWidth = 8;
+    cells.cellHeight = 17;
+    cells.columns = width / 8;
+    cells.rows = height / 17 + 2;  // room below, so that sixel shows every row
+    for (auto _ : state) {
+        out.clear();
+        encoder->reset();
+        for (int row = 0; row * 17 < height; ++row)
+            encoder->encodeRow(surface, row, cells, out);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(state.iterations() * width * height);
+    state.counters["bytes_per_pixel"] = double(out.size()) / (width * height);
+}
+BENCHMARK_CAPTURE(encodeImages, kitty, [] { return std::make_unique<KittyEncoder>(1); })
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(encodeImages, sixel1024,
+                  [] { return std::make_unique<SixelEncoder>(1024, 1000, 1000); })
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(encodeImages, sixel256,
+                  [] { return std::make_unique<SixelEncoder>(256, 1000, 1000); })
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -2,37 +2,57 @@
 // as fast as a terminal could: standard input is /dev/null (so the viewer ends as soon as its
 // picture is shown), standard output and error are the terminal.
 //
-// Usage: pty_run COLUMNS ROWS SAVE_FILE|- PROGRAM [ARGUMENT...]
+// Usage: pty_run [--pixels WIDTHxHEIGHT] [--answer plain|kitty|sixel] COLUMNS ROWS SAVE_FILE|-
+//                PROGRAM [ARGUMENT...]
+//   --pixels  the text area's size in pixels, as the kernel reports it (default: unknown)
+//   --answer  what the terminal answers to the program's questions (default: plain)
 // Prints: milliseconds from the start to the last byte the terminal got, and how many bytes.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "pty_session.h"
+#include "scripted_terminals.h"
 
 int main(int argc, char** argv)
 {
-    if (argc < 5) {
-        std::fprintf(stderr, "usage: pty_run COLUMNS ROWS SAVE_FILE|- PROGRAM [ARGUMENT...]\n");
+    int width = 0, height = 0;
+    PtySession::Responder answer = PtySession::plainTerminal;
+    int next = 1;
+    for (; next + 1 < argc && argv[next][0] == '-' && argv[next][1] == '-'; next += 2) {
+        if (std::strcmp(argv[next], "--pixels") == 0) {
+            std::sscanf(argv[next + 1], "%dx%d", &width, &height);
+        } else if (std::strcmp(argv[next], "--answer") == 0) {
+            const std::string kind = argv[next + 1];
+            answer = kind == "kitty" ? kittyTerminal : kind == "sixel" ? sixelTerminal
+                                                                       : PtySession::plainTerminal;
+        }
+    }
+    if (argc - next < 4) {
+        std::fprintf(stderr, "usage: pty_run [--pixels WxH] [--answer plain|kitty|sixel] "
+                             "COLUMNS ROWS SAVE_FILE|- PROGRAM [ARGUMENT...]\n");
         return 2;
     }
-    const int columns = std::atoi(argv[1]), rows = std::atoi(argv[2]);
-    const std::string save = argv[3];
-    const std::vector<std::string> arguments(argv + 5, argv + argc);
+    const int columns = std::atoi(argv[next]), rows = std::atoi(argv[next + 1]);
+    const std::string save = argv[next + 2];
+    const char* program = argv[next + 3];
+    const std::vector<std::string> arguments(argv + next + 4, argv + argc);
     char here[4096];
     if (!getcwd(here, sizeof here))
         return 2;
 
-    PtySession session(columns, rows);
+    PtySession session(columns, rows, width, height);
+    session.answerWith(answer);
     const auto start = std::chrono::steady_clock::now();
-    session.start(argv[4], here, PtySession::Input::empty, arguments,
+    session.start(program, here, PtySession::Input::empty, arguments,
                   PtySession::Output::terminal);
     if (!session.waitForExit(std::chrono::minutes(5))) {
-        std::fprintf(stderr, "pty_run: %s did not end\n", argv[4]);
+        std::fprintf(stderr, "pty_run: %s did not end\n", program);
         return 1;
     }
     const double elapsed =

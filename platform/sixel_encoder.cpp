@@ -90,15 +90,15 @@ void medianCut(const ColourTable& table, int wanted, std::vector<int>& boxOf,
         box.range = box.end - box.begin > 1 ? high[box.widest] - low[box.widest] : -1;
     };
 
+    // The boxes in a heap, the widest on top.
+    auto narrower = [](const Box& a, const Box& b) { return a.range < b.range; };
     std::vector<int> scratch;
     std::vector<Box> boxes{{0, order.size(), 0, 0}};
     measure(boxes[0]);
-    while (int(boxes.size()) < wanted) {
-        auto split = std::max_element(boxes.begin(), boxes.end(),
-                                      [](const Box& a, const Box& b) { return a.range < b.range; });
-        if (split->range <= 0)
-            break;
-        Box box = *split;
+    while (int(boxes.size()) < wanted && boxes.front().range > 0) {
+        std::pop_heap(boxes.begin(), boxes.end(), narrower);
+        const Box box = boxes.back();
+        boxes.pop_back();
         const int c = box.widest;
         // Sorted along that channel by counting: linear, which matters with thousands of colours.
         std::size_t start[257] = {};
@@ -124,11 +124,11 @@ void medianCut(const ColourTable& table, int wanted, std::vector<int>& boxOf,
             if (2 * seen >= total)
                 break;
         }
-        Box lower{box.begin, middle, 0, 0}, upper{middle, box.end, 0, 0};
-        measure(lower);
-        measure(upper);
-        *split = lower;
-        boxes.push_back(upper);
+        for (const Box half : {Box{box.begin, middle, 0, 0}, Box{middle, box.end, 0, 0}}) {
+            boxes.push_back(half);
+            measure(boxes.back());
+            std::push_heap(boxes.begin(), boxes.end(), narrower);
+        }
     }
 
     boxOf.assign(table.colours.size(), 0);
@@ -218,8 +218,8 @@ void SixelEncoder::encodeImage(const Surface& surface, int left, int top, int wi
 
     // DCS: P2 = 1 leaves unset pixels as they are; raster attributes: square pixels, the size.
     char* p = out.reserve(64 + palette_.size() * 24);
-    const char start[] = "\x1bP0;1;0q\"1;1;";
-    for (const char* s = start; *s; ++s)
+    const char introducer[] = "\x1bP0;1;0q\"1;1;";
+    for (const char* s = introducer; *s; ++s)
         *p++ = *s;
     p = putNumber(p, width);
     *p++ = ';';
@@ -237,59 +237,80 @@ void SixelEncoder::encodeImage(const Surface& surface, int left, int top, int wi
     out.commit(p);
 
     // Band by band (six pixel rows), one line of sixel characters per register used in it.
-    std::vector<int> lineOf(palette_.size(), -1);
+    // The band's set sixels are gathered column by column, then sorted by register (counting,
+    // so linear), so that writing a register's line costs what it holds, not the image's width.
+    std::vector<int> start(palette_.size() + 1);  // where each register's sixels begin
     std::vector<int> used;
     for (int band = 0; band * 6 < height; ++band) {
-        used.clear();
-        for (int bit = 0; bit < 6 && band * 6 + bit < height; ++bit) {
-            const int* line = &indices_[std::size_t(band * 6 + bit) * std::size_t(width)];
-            for (int x = 0; x < width; ++x) {
-                if (line[x] < 0)
+        sixels_.clear();
+        const int rowsInBand = std::min(6, height - band * 6);
+        for (int x = 0; x < width; ++x) {
+            int column[6];
+            for (int bit = 0; bit < rowsInBand; ++bit)
+                column[bit] = indices_[std::size_t(band * 6 + bit) * std::size_t(width) + std::size_t(x)];
+            for (int bit = 0; bit < rowsInBand; ++bit) {
+                const int index = column[bit];
+                if (index < 0)
                     continue;
-                int& slot = lineOf[std::size_t(line[x])];
-                if (slot < 0) {
-                    slot = int(used.size());
-                    used.push_back(line[x]);
-                    sixels_.resize(used.size() * std::size_t(width));  // a new line of zeros
-                }
-                sixels_[std::size_t(slot) * std::size_t(width) + std::size_t(x)] |=
-                    (unsigned char)(1 << bit);
+                int bits = 0;
+                for (int other = bit; other < rowsInBand; ++other)
+                    if (column[other] == index) {
+                        bits |= 1 << other;
+                        column[other] = -1;
+                    }
+                sixels_.push_back(Sixel{index, x, bits});
             }
         }
 
-        // Each line: which register, then its characters, runs of one as "!count char";
-        // the characters after the last set one are left out.
-        p = out.reserve(used.size() * (std::size_t(width) + 16) + 2);
-        for (std::size_t u = 0; u < used.size(); ++u) {
-            if (u > 0)
+        std::fill(start.begin(), start.end(), 0);
+        used.clear();
+        for (const Sixel& sixel : sixels_)
+            if (start[std::size_t(sixel.index) + 1]++ == 0)
+                used.push_back(sixel.index);
+        for (std::size_t i = 1; i < start.size(); ++i)
+            start[i] += start[i - 1];
+        sorted_.resize(sixels_.size());
+        std::vector<int> next(start.begin(), start.end() - 1);
+        for (const Sixel& sixel : sixels_)
+            sorted_[std::size_t(next[std::size_t(sixel.index)]++)] = sixel;
+
+        // Each line: which register, then its characters from the band's left edge, runs of
+        // one character as "!count character"; nothing after its last set sixel.
+        p = out.reserve(sixels_.size() * 8 + used.size() * 24 + 2);
+        bool firstLine = true;
+        for (const int index : used) {
+            if (!firstLine)
                 *p++ = '$';  // back to the band's start for the next register
+            firstLine = false;
             *p++ = '#';
-            p = putNumber(p, used[u]);
-            const unsigned char* line = &sixels_[u * std::size_t(width)];
-            int end = width;
-            while (end > 0 && line[end - 1] == 0)
-                --end;
-            for (int x = 0; x < end;) {
-                int run = 1;
-                while (x + run < end && line[x + run] == line[x])
-                    ++run;
-                const char character = char('?' + line[x]);
-                if (run >= 4) {
+            p = putNumber(p, index);
+            auto run = [&p](int count, char character) {
+                if (count >= 4) {
                     *p++ = '!';
-                    p = putNumber(p, run);
+                    p = putNumber(p, count);
                     *p++ = character;
                 } else {
-                    for (int i = 0; i < run; ++i)
+                    while (count-- > 0)
                         *p++ = character;
                 }
-                x += run;
+            };
+            int x = 0;
+            const Sixel* entry = &sorted_[std::size_t(start[std::size_t(index)])];
+            const Sixel* const last = &sorted_[std::size_t(start[std::size_t(index) + 1]) - 1];
+            while (entry <= last) {
+                run(entry->x - x, '?');  // columns without this register
+                int count = 1;
+                while (entry + count <= last && entry[count].x == entry->x + count &&
+                       entry[count].bits == entry->bits)
+                    ++count;
+                run(count, char('?' + entry->bits));
+                x = entry->x + count;
+                entry += count;
             }
-            lineOf[std::size_t(used[u])] = -1;
         }
         if ((band + 1) * 6 < height)
             *p++ = '-';  // the next band; none after the last, which could scroll
         out.commit(p);
-        sixels_.clear();
     }
     out.append("\x1b\\", 2);
 }

@@ -28,5 +28,10 @@ private:
     std::vector<std::uint32_t> colours_;
     std::vector<int> indices_;
     std::vector<std::uint32_t> palette_;
-    std::vector<unsigned char> sixels_;  // one line of sixel characters per register in a band
+    struct Sixel {
+        int index;  // the register
+        int x;
+        int bits;  // which of the band's six rows it sets
+    };
+    std::vector<Sixel> sixels_, sorted_;  // a band's set sixels, then sorted by register
 };

@@ -248,10 +248,12 @@ void ImageScreen::sixel(const std::string& body)
 {
     ++images_;
     const std::size_t q = body.find('q');
-    if (q == std::string::npos || body.substr(0, q) != "0;1;0") {
-        problem("a sixel image without P2 = 1");
+    if (q == std::string::npos) {
+        problem("a device control string that is no sixel image");
         return;
     }
+    if (body.substr(0, q) != "0;1;0")
+        problem("a sixel image without P2 = 1");  // decoded all the same, for other programs
     std::map<int, std::uint32_t> registers;
     int colour = 0, x = 0, band = 0, declaredHeight = 0;
     const int left = column_ * cellWidth_, top = row_ * cellHeight_;
