@@ -2,6 +2,8 @@
 // that show it on the terminal. Encoders only produce bytes; the presenter writes them.
 #pragma once
 
+#include <memory>
+
 #include "platform/byte_buffer.h"
 #include "platform/surface.h"
 
@@ -25,4 +27,8 @@ public:
     // or leave an escape sequence open. The cursor may be left anywhere.
     virtual void encodeRow(const Surface& surface, int row, const CellGeometry& cells,
                            ByteBuffer& out) = 0;
+
+    // Another encoder like this one, for a second thread, where each row's bytes stand on
+    // their own (nothing carried from row to row); null where they do not.
+    virtual std::unique_ptr<Encoder> twin() const { return nullptr; }
 };

@@ -17,6 +17,10 @@ public:
 
     void encodeRow(const Surface& surface, int row, const CellGeometry& cells,
                    ByteBuffer& out) override;
+    std::unique_ptr<Encoder> twin() const override
+    {
+        return std::make_unique<KittyEncoder>(imageIds_);
+    }
 
 private:
     std::uint32_t imageIds_;

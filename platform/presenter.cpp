@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 
 namespace {
@@ -19,7 +20,8 @@ constexpr std::size_t batchBytes = 1 << 16;
 
 Presenter::Presenter(Terminal& terminal, Surface& surface, std::unique_ptr<Encoder> encoder,
                      CellGeometry cells)
-    : terminal_(terminal), surface_(surface), encoder_(std::move(encoder)), cells_(cells)
+    : terminal_(terminal), surface_(surface), encoder_(std::move(encoder)),
+      twin_(encoder_->twin()), cells_(cells)
 {
     // The thread takes no signals: a handler then always runs in the program's own thread and
     // can wait for this one to finish a write.
@@ -64,33 +66,76 @@ void Presenter::present()
                         ? window.columns
                         : (surface_.width() + cells_.cellWidth - 1) / cells_.cellWidth;
 
-    bool painting = false;
-    for (int row = 0; row < textRows && !terminalGone_; ++row) {
+    rows_.clear();
+    for (int row = 0; row < textRows; ++row) {
         bool changed = false;
         const int bottom = std::min((row + 1) * cells.cellHeight, surface_.height());
         for (int y = row * cells.cellHeight; y < bottom; ++y)
             changed = surface_.takeChanged(y) || changed;  // take every mark, even past one
-        if (!changed || row >= cells.rows)
-            continue;
-
-        if (!painting) {
-            terminal_.beginPaint();
-            buffer_.append(Terminal::paintPrologue, sizeof Terminal::paintPrologue - 1);
-            encoder_->reset();
-            painting = true;
-        }
-        encoder_->encodeRow(surface_, row, cells, buffer_);
-        if (buffer_.size() >= batchBytes) {
-            terminalGone_ = !terminal_.write(buffer_.data(), buffer_.size());
-            buffer_.clear();
-        }
+        if (changed && row < cells.rows)
+            rows_.push_back(row);
     }
-    if (!painting)
+    if (rows_.empty() || terminalGone_)
         return;
 
+    terminal_.beginPaint();
+    buffer_.append(Terminal::paintPrologue, sizeof Terminal::paintPrologue - 1);
+    encoder_->reset();
+    showRows(rows_, cells);
     buffer_.append(Terminal::paintEpilogue, sizeof Terminal::paintEpilogue - 1);
+    writeBuffer();
+    buffer_.clear();
+    terminal_.endPaint();
+}
+
+void Presenter::writeBuffer()
+{
     if (!terminalGone_)
         terminalGone_ = !terminal_.write(buffer_.data(), buffer_.size());
     buffer_.clear();
-    terminal_.endPaint();
+}
+
+void Presenter::showRows(const std::vector<int>& rows, const CellGeometry& cells)
+{
+    if (!twin_ || rows.size() < 2) {
+        for (const int row : rows) {
+            encoder_->encodeRow(surface_, row, cells, buffer_);
+            if (buffer_.size() >= batchBytes)
+                writeBuffer();
+        }
+        return;
+    }
+
+    // Image rows are costly to encode and stand on their own: a helper thread encodes every
+    // other one while this thread encodes the rest and writes them all in order.
+    rowBytes_.resize(rows.size());
+    std::vector<std::atomic<bool>> ready(rows.size());
+    std::atomic<bool> abandon{false};
+    std::mutex readyMutex;
+    std::condition_variable readyChanged;
+    std::thread helper([&] {
+        for (std::size_t i = 1; i < rows.size() && !abandon.load(); i += 2) {
+            rowBytes_[i].clear();
+            twin_->encodeRow(surface_, rows[i], cells, rowBytes_[i]);
+            {
+                std::lock_guard<std::mutex> lock(readyMutex);
+                ready[i].store(true);
+            }
+            readyChanged.notify_one();
+        }
+    });
+    for (std::size_t i = 0; i < rows.size() && !terminalGone_; ++i) {
+        if (i % 2 == 0) {
+            encoder_->encodeRow(surface_, rows[i], cells, buffer_);
+        } else {
+            std::unique_lock<std::mutex> lock(readyMutex);
+            readyChanged.wait(lock, [&] { return ready[i].load(); });
+            lock.unlock();
+            buffer_.append(rowBytes_[i].data(), rowBytes_[i].size());
+        }
+        if (buffer_.size() >= batchBytes)
+            writeBuffer();
+    }
+    abandon.store(true);
+    helper.join();
 }

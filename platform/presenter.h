@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/byte_buffer.h"
 #include "platform/encoder.h"
@@ -29,11 +30,17 @@ public:
 private:
     void run();
     void present();
+    // The rows to show, in order; `painting` says whether a presentation has begun.
+    void showRows(const std::vector<int>& rows, const CellGeometry& cells);
+    void writeBuffer();
 
     Terminal& terminal_;
     Surface& surface_;
     std::unique_ptr<Encoder> encoder_;
+    std::unique_ptr<Encoder> twin_;  // a second encoder for a helper thread, where rows allow
     CellGeometry cells_;
+    std::vector<int> rows_;              // the rows a presentation shows
+    std::vector<ByteBuffer> rowBytes_;   // and their bytes, where two threads encode them
     ByteBuffer buffer_;
     bool terminalGone_ = false;
 

@@ -17,6 +17,10 @@ public:
 
     void encodeRow(const Surface& surface, int row, const CellGeometry& cells,
                    ByteBuffer& out) override;
+    std::unique_ptr<Encoder> twin() const override
+    {
+        return std::make_unique<SixelEncoder>(registers_, maxWidth_, maxHeight_);
+    }
 
 private:
     void encodeImage(const Surface& surface, int left, int top, int width, int height,
