@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 
 #include "platform/canvas_choice.h"
@@ -90,8 +91,9 @@ HDC GetDC(HWND window)
 
     if (!consoleCanvas) {
         Terminal& terminal = *window->terminal;
+        const bool insideScreen = std::getenv("STY") != nullptr;
         const TerminalAbilities abilities = parseReplies(terminal.ask(
-            probeQueries,
+            probeQueries(insideScreen).c_str(),
             [](const std::string& replies) { return parseReplies(replies).answered; },
             probeLimit));
         consoleCanvas.reset(new HDC__(&terminal, chooseCanvas(terminal.size(), abilities)));

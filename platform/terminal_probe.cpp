@@ -3,13 +3,11 @@
 #include <cstdlib>
 #include <vector>
 
-const char probeQueries[] =
-    "\x1b_Gi=4242,s=1,v=1,a=q,t=d,f=24;AAAA\x1b\\"
-    "\x1b[?1;1;0S"
-    "\x1b[?2;1;0S"
-    "\x1b[14t"
-    "\x1b[16t"
-    "\x1b[c";
+std::string probeQueries(bool insideScreen)
+{
+    std::string queries = insideScreen ? "" : "\x1b_Gi=4242,s=1,v=1,a=q,t=d,f=24;AAAA\x1b\\";
+    return queries + "\x1b[?1;1;0S" "\x1b[?2;1;0S" "\x1b[14t" "\x1b[16t" "\x1b[c";
+}
 
 namespace {
 

@@ -10,7 +10,9 @@
 //  - XTSMGRAPHICS: the number of sixel colour registers, and the largest sixel image shown
 //  - the text area's size in pixels (14 t) and a cell's (16 t)
 //  - DA1: attribute 4 means sixel graphics
-extern const char probeQueries[];
+// GNU screen prints strings it does not know (the kitty query) as text: inside it (STY set),
+// that query is left out.
+std::string probeQueries(bool insideScreen);
 
 struct TerminalAbilities {
     bool answered = false;  // the DA1 reply came: everything before it is in

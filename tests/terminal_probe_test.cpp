@@ -117,3 +117,16 @@ TEST(CanvasChoice, AbsurdSizesStayBounded)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TerminalQuestions, EndWithTheFenceAndSpareGnuScreenTheKittyQuery)
+{
+    for (const bool insideScreen : {false, true}) {
+        const std::string queries = probeQueries(insideScreen);
+        EXPECT_EQ(queries.substr(queries.size() - 3), "\x1b[c") << "DA1 must come last";
+        EXPECT_EQ(queries.find("\x1b_G") != std::string::npos, !insideScreen);
+    }
+}
+
+}  // namespace
