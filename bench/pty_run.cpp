@@ -2,10 +2,11 @@
 // as fast as a terminal could: standard input is /dev/null (so the viewer ends as soon as its
 // picture is shown), standard output and error are the terminal.
 //
-// Usage: pty_run [--pixels WIDTHxHEIGHT] [--answer plain|kitty|sixel] COLUMNS ROWS SAVE_FILE|-
-//                PROGRAM [ARGUMENT...]
+// Usage: pty_run [--pixels WIDTHxHEIGHT] [--answer plain|kitty|sixel|silent]
+//                COLUMNS ROWS SAVE_FILE|- PROGRAM [ARGUMENT...]
 //   --pixels  the text area's size in pixels, as the kernel reports it (default: unknown)
-//   --answer  what the terminal answers to the program's questions (default: plain)
+//   --answer  what the terminal answers to the program's questions (default: plain; silent:
+//             nothing at all)
 // Prints: milliseconds from the start to the last byte the terminal got, and how many bytes.
 #include <unistd.h>
 
@@ -29,12 +30,14 @@ int main(int argc, char** argv)
             std::sscanf(argv[next + 1], "%dx%d", &width, &height);
         } else if (std::strcmp(argv[next], "--answer") == 0) {
             const std::string kind = argv[next + 1];
-            answer = kind == "kitty" ? kittyTerminal : kind == "sixel" ? sixelTerminal
-                                                                       : PtySession::plainTerminal;
+            answer = kind == "kitty"    ? kittyTerminal
+                     : kind == "sixel"  ? sixelTerminal
+                     : kind == "silent" ? PtySession::Responder()
+                                        : PtySession::plainTerminal;
         }
     }
     if (argc - next < 4) {
-        std::fprintf(stderr, "usage: pty_run [--pixels WxH] [--answer plain|kitty|sixel] "
+        std::fprintf(stderr, "usage: pty_run [--pixels WxH] [--answer plain|kitty|sixel|silent] "
                              "COLUMNS ROWS SAVE_FILE|- PROGRAM [ARGUMENT...]\n");
         return 2;
     }

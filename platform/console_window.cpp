@@ -60,8 +60,9 @@ struct HDC__ {
 
 namespace {
 
-// A terminal that never answers costs at most this, once.
-constexpr std::chrono::milliseconds probeLimit(250);
+// A terminal that never answers costs at most this, once (a quarter of a second in all,
+// with the painting).
+constexpr std::chrono::milliseconds probeLimit(230);
 
 // The program's one window and its one canvas live until the program ends: when it returns
 // from main, the canvas goes first (its last pixels shown, the terminal restored), then the
