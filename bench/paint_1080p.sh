@@ -10,6 +10,7 @@
 #              Default: a photograph-like wallpaper from Debian's ukui-wallpapers package,
 #              else ImageMagick's plasma fractal.
 set -euo pipefail
+source "$(dirname "$0")/photo_1080p.sh"
 build=$(realpath "${1:-build}")
 source_picture=${2:-}
 runs=${RUNS:-5}
@@ -19,19 +20,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-if [ -z "$source_picture" ]; then
-  if apt-get download ukui-wallpapers >/dev/null 2>&1; then
-    dpkg-deb -x ukui-wallpapers_*.deb wallpapers
-    source_picture=wallpapers/usr/share/backgrounds/rhythm.jpg
-  else
-    convert -size 1920x1080 -seed 7 plasma:fractal plasma.png
-    source_picture=plasma.png
-  fi
-fi
-convert "$source_picture" -resize '1920x1080^' -gravity center -extent 1920x1080 \
-  -type TrueColor BMP3:Painting.bmp
+make_photo "$source_picture"
 
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 : > viewer.times; : > timg.times; : > cat.times
 for _ in $(seq "$runs"); do

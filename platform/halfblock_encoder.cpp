@@ -1,5 +1,7 @@
 #include "platform/halfblock_encoder.h"
 
+#include "platform/decimal.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -13,19 +15,6 @@ constexpr std::size_t maxRowStartBytes = 16;  // ESC [ 65535 ; 65535 H
 // UTF-8 of U+2580 UPPER HALF BLOCK and U+2584 LOWER HALF BLOCK.
 constexpr char upperHalf[] = "\xE2\x96\x80";
 constexpr char lowerHalf[] = "\xE2\x96\x84";
-
-char* putNumber(char* p, unsigned value)
-{
-    char digits[10];
-    int n = 0;
-    do {
-        digits[n++] = char('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    while (n > 0)
-        *p++ = digits[--n];
-    return p;
-}
 
 // "r;g;b" of a pixel value 0x01BBGGRR, through a table: this is the encoder's hot path.
 struct ByteDecimals {

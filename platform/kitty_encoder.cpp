@@ -48,14 +48,8 @@ void KittyEncoder::encodeRow(const Surface& surface, int row, const CellGeometry
     const int right = std::min(surface.width(), cells.columns * cells.cellWidth);
 
     // The painted part of the row, and whether every pixel in it was painted.
-    int first = right, last = -1;
-    for (int y = top; y < bottom; ++y)
-        for (int x = 0; x < right; ++x)
-            if (surface.get(x, y) != 0) {
-                first = std::min(first, x);
-                last = std::max(last, x);
-            }
-    if (last < 0)
+    int first, last;
+    if (!surface.paintedSpan(top, bottom, right, first, last))
         return;
     const int width = last - first + 1, height = bottom - top;
     bool opaque = true;

@@ -1,5 +1,7 @@
 #include "platform/sixel_encoder.h"
 
+#include "platform/decimal.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -16,19 +18,6 @@ int channel(std::uint32_t colour, int which)
 int percent(int value)
 {
     return (value * 100 + 127) / 255;
-}
-
-char* putNumber(char* p, int value)
-{
-    char digits[12];
-    int n = 0;
-    do {
-        digits[n++] = char('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    while (n > 0)
-        *p++ = digits[--n];
-    return p;
 }
 
 // The distinct colours of an image, counted, in an open-addressing table.
@@ -167,14 +156,8 @@ void SixelEncoder::encodeRow(const Surface& surface, int row, const CellGeometry
         return;
 
     const int right = std::min(surface.width(), cells.columns * cells.cellWidth);
-    int first = right, last = -1;
-    for (int y = top; y < top + height; ++y)
-        for (int x = 0; x < right; ++x)
-            if (surface.get(x, y) != 0) {
-                first = std::min(first, x);
-                last = std::max(last, x);
-            }
-    if (last < 0)
+    int first, last;
+    if (!surface.paintedSpan(top, top + height, right, first, last))
         return;
 
     // Images start at a cell boundary; wide rows are cut into images the terminal will show.
@@ -221,17 +204,17 @@ void SixelEncoder::encodeImage(const Surface& surface, int left, int top, int wi
     const char introducer[] = "\x1bP0;1;0q\"1;1;";
     for (const char* s = introducer; *s; ++s)
         *p++ = *s;
-    p = putNumber(p, width);
+    p = putNumber(p, unsigned(width));
     *p++ = ';';
-    p = putNumber(p, height);
+    p = putNumber(p, unsigned(height));
     for (std::size_t i = 0; i < palette_.size(); ++i) {
         *p++ = '#';
-        p = putNumber(p, int(i));
+        p = putNumber(p, unsigned(i));
         *p++ = ';';
         *p++ = '2';
         for (int c = 0; c < 3; ++c) {
             *p++ = ';';
-            p = putNumber(p, percent(channel(palette_[i], c)));
+            p = putNumber(p, unsigned(percent(channel(palette_[i], c))));
         }
     }
     out.commit(p);
@@ -283,11 +266,11 @@ void SixelEncoder::encodeImage(const Surface& surface, int left, int top, int wi
                 *p++ = '$';  // back to the band's start for the next register
             firstLine = false;
             *p++ = '#';
-            p = putNumber(p, index);
+            p = putNumber(p, unsigned(index));
             auto run = [&p](int count, char character) {
                 if (count >= 4) {
                     *p++ = '!';
-                    p = putNumber(p, count);
+                    p = putNumber(p, unsigned(count));
                     *p++ = character;
                 } else {
                     while (count-- > 0)

@@ -10,3 +10,16 @@ Surface::Surface(int width, int height)
       changed_(new std::atomic<bool>[std::size_t(height_)]())
 {
 }
+
+bool Surface::paintedSpan(int top, int bottom, int right, int& first, int& last) const
+{
+    first = right;
+    last = -1;
+    for (int y = top; y < bottom; ++y)
+        for (int x = 0; x < right; ++x)
+            if (get(x, y) != 0) {
+                first = std::min(first, x);
+                last = std::max(last, x);
+            }
+    return last >= 0;
+}

@@ -37,6 +37,10 @@ public:
             std::memory_order_relaxed);
     }
 
+    // The columns from the first to the last painted pixel in rows [top, bottom), columns
+    // [0, right); false where none is painted.
+    bool paintedSpan(int top, int bottom, int right, int& first, int& last) const;
+
     // Whether row y changed since the last call for it; clears the mark.
     bool takeChanged(int y) { return changed_[y].exchange(false, std::memory_order_acquire); }
 
