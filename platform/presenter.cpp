@@ -84,7 +84,6 @@ void Presenter::present()
     showRows(rows_, cells);
     buffer_.append(Terminal::paintEpilogue, sizeof Terminal::paintEpilogue - 1);
     writeBuffer();
-    buffer_.clear();
     terminal_.endPaint();
 }
 

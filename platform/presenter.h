@@ -30,7 +30,7 @@ public:
 private:
     void run();
     void present();
-    // The rows to show, in order; `painting` says whether a presentation has begun.
+    // Encodes the given text rows in order and writes them, in batches.
     void showRows(const std::vector<int>& rows, const CellGeometry& cells);
     void writeBuffer();
 
