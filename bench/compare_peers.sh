@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The viewer against its peers on one 1920 x 1080 photograph at 1:1, each on a pseudo-terminal
 # that answers like the terminal it writes for, runs interleaved, medians reported:
-#   kitty graphics: viewer, chafa -f kitty
+#   kitty graphics: viewer on kitty elsewhere (direct transmission), viewer on kitty on this
+#                   machine (shared memory), chafa -f kitty
 #   sixel (1024 registers): viewer, img2sixel, chafa -f sixels, with the PSNR of what a
 #                           terminal would show, against the picture
 #   text cells: viewer, timg -ph
@@ -36,6 +37,7 @@ measure() {  # NAME ANSWER GEOMETRY... -- PROGRAM ARGUMENTS...
 
 for _ in $(seq "$runs"); do
   measure viewer-kitty kitty "${images[@]}" -- "$build/viewer"
+  measure viewer-kitty-shm kitty-local "${images[@]}" -- "$build/viewer"
   measure cat-kitty plain "${images[@]}" -- cat viewer-kitty.out
   measure chafa-kitty kitty "${images[@]}" -- chafa -f kitty -s 240x63 Painting.bmp
   measure viewer-sixel sixel "${images[@]}" -- "$build/viewer"
@@ -49,7 +51,7 @@ done
 
 psnr() { "$build/bench/sixel_psnr" "$1.out" Painting.bmp "$2" "$3" "$4" | cut -d' ' -f1; }
 printf '%-13s %9s %12s %8s %s\n' program ms bytes bytes/px "PSNR (dB)"
-for name in viewer-kitty cat-kitty chafa-kitty viewer-sixel cat-sixel img2sixel chafa-sixel \
+for name in viewer-kitty viewer-kitty-shm cat-kitty chafa-kitty viewer-sixel cat-sixel img2sixel chafa-sixel \
             viewer-text cat-text timg; do
   quality=""
   case $name in
@@ -59,5 +61,7 @@ for name in viewer-kitty cat-kitty chafa-kitty viewer-sixel cat-sixel img2sixel 
   printf '%-13s %9.1f %12d %8.2f %s\n' "$name" "$(median < "$name.times")" "${bytes[$name]}" \
     "$(echo "${bytes[$name]} / (1920 * 1080)" | bc -l)" "$quality"
 done
-echo "medians of $runs interleaved runs, from the start to the last byte on the terminal;"
+echo "medians of $runs interleaved runs, from the start until the terminal had the last byte"
+echo "(and, for viewer-kitty-shm, had read the last shared memory object);"
+echo "viewer-kitty-shm / chafa-kitty: $(echo "$(median < viewer-kitty-shm.times) / $(median < chafa-kitty.times)" | bc -l | cut -c1-5)"
 echo "chafa scales to whole cells (1920 x 1071 here), so its PSNR is not at 1:1"

@@ -2,12 +2,14 @@
 // as fast as a terminal could: standard input is /dev/null (so the viewer ends as soon as its
 // picture is shown), standard output and error are the terminal.
 //
-// Usage: pty_run [--pixels WIDTHxHEIGHT] [--answer plain|kitty|sixel|silent]
+// Usage: pty_run [--pixels WIDTHxHEIGHT] [--answer plain|kitty|kitty-local|sixel|silent]
 //                COLUMNS ROWS SAVE_FILE|- PROGRAM [ARGUMENT...]
 //   --pixels  the text area's size in pixels, as the kernel reports it (default: unknown)
 //   --answer  what the terminal answers to the program's questions (default: plain; silent:
-//             nothing at all)
-// Prints: milliseconds from the start to the last byte the terminal got, and how many bytes.
+//             nothing at all; kitty: kitty elsewhere, kitty-local: kitty on this machine, which
+//             reads the shared memory objects and files it is handed)
+// Prints: milliseconds from the start until the terminal had read and answered the last byte it
+// got (and read any image object handed over with it), and how many bytes it got.
 #include <unistd.h>
 
 #include <cstdio>
@@ -24,20 +26,23 @@ int main(int argc, char** argv)
 {
     int width = 0, height = 0;
     PtySession::Responder answer = PtySession::plainTerminal;
+    LocalKittyTerminal localKitty;
     int next = 1;
     for (; next + 1 < argc && argv[next][0] == '-' && argv[next][1] == '-'; next += 2) {
         if (std::strcmp(argv[next], "--pixels") == 0) {
             std::sscanf(argv[next + 1], "%dx%d", &width, &height);
         } else if (std::strcmp(argv[next], "--answer") == 0) {
             const std::string kind = argv[next + 1];
-            answer = kind == "kitty"    ? kittyTerminal
-                     : kind == "sixel"  ? sixelTerminal
-                     : kind == "silent" ? PtySession::Responder()
-                                        : PtySession::plainTerminal;
+            answer = kind == "kitty"         ? kittyTerminal
+                     : kind == "kitty-local" ? localKitty.responder()
+                     : kind == "sixel"       ? sixelTerminal
+                     : kind == "silent"      ? PtySession::Responder()
+                                             : PtySession::plainTerminal;
         }
     }
     if (argc - next < 4) {
-        std::fprintf(stderr, "usage: pty_run [--pixels WxH] [--answer plain|kitty|sixel|silent] "
+        std::fprintf(stderr, "usage: pty_run [--pixels WxH] "
+                             "[--answer plain|kitty|kitty-local|sixel|silent] "
                              "COLUMNS ROWS SAVE_FILE|- PROGRAM [ARGUMENT...]\n");
         return 2;
     }

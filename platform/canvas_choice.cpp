@@ -30,6 +30,10 @@ CanvasChoice chooseCanvas(Terminal::Size size, const TerminalAbilities& abilitie
 
     if (pixelsKnown && abilities.kittyGraphics) {
         choice.kind = CanvasChoice::Kind::kitty;
+        if (abilities.kittySharedMemory)
+            choice.transfer = CanvasChoice::Transfer::sharedMemory;
+        else if (abilities.kittyFiles)
+            choice.transfer = CanvasChoice::Transfer::temporaryFile;
     } else if (pixelsKnown && abilities.sixel) {
         choice.kind = CanvasChoice::Kind::sixel;
         if (abilities.colourRegisters > 0)

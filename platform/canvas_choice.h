@@ -8,6 +8,9 @@
 
 struct CanvasChoice {
     enum class Kind { halfBlocks, kitty, sixel } kind = Kind::halfBlocks;
+    // How kitty images reach the terminal: through it, or (a terminal on this machine) in
+    // shared memory, else in temporary files.
+    enum class Transfer { direct, sharedMemory, temporaryFile } transfer = Transfer::direct;
     CellGeometry cells;     // pixels a cell holds; the window in cells when the canvas is made
     int width = 0;          // the surface, in pixels
     int height = 0;

@@ -5,11 +5,14 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "platform/canvas_choice.h"
 #include "platform/halfblock_encoder.h"
+#include "platform/image_handover.h"
 #include "platform/kitty_encoder.h"
+#include "platform/kitty_local_encoder.h"
 #include "platform/presenter.h"
 #include "platform/signal_cleanup.h"
 #include "platform/sixel_encoder.h"
@@ -18,19 +21,44 @@
 #include "platform/terminal_probe.h"
 #include "platform/win32.h"
 
+namespace {
+
+// What the terminal has at most, once the picture is painted, to take the image objects it
+// was handed before the rest are removed (it takes them within milliseconds; this only
+// matters for one that never does).
+constexpr std::chrono::milliseconds takeLimit(250);
+
+}  // namespace
+
+// The window: the terminal, with the image objects handed to it, and from the start (the
+// terminal is asked questions first thing) the signal handlers that restore both.
 struct HWND__ {
+    explicit HWND__(std::unique_ptr<Terminal> opened)
+        : terminal(std::move(opened)), signals(*terminal, handover)
+    {
+    }
+    ~HWND__() { handover.close(takeLimit); }  // while the signal handlers are still there
+
     std::unique_ptr<Terminal> terminal;
+    ImageHandover handover;
+    SignalCleanup signals;
 };
 
 namespace {
 
-std::unique_ptr<Encoder> encoderFor(const CanvasChoice& choice)
+std::unique_ptr<Encoder> encoderFor(const CanvasChoice& choice, ImageHandover& handover)
 {
+    // Image numbers of this process's own, so that another program's images stay.
+    const std::uint32_t imageIds = 0x40000000u + (std::uint32_t(getpid()) & 0xFFFF) * 0x2000u;
     switch (choice.kind) {
     case CanvasChoice::Kind::kitty:
-        // Image numbers of this process's own, so that another program's images stay.
-        return std::make_unique<KittyEncoder>(0x40000000u + (std::uint32_t(getpid()) & 0xFFFF) *
-                                                                0x2000u);
+        if (choice.transfer == CanvasChoice::Transfer::sharedMemory)
+            return std::make_unique<KittyLocalEncoder>(
+                handover, ImageHandover::Medium::sharedMemory, imageIds);
+        if (choice.transfer == CanvasChoice::Transfer::temporaryFile)
+            return std::make_unique<KittyLocalEncoder>(
+                handover, ImageHandover::Medium::temporaryFile, imageIds);
+        return std::make_unique<KittyEncoder>(imageIds);
     case CanvasChoice::Kind::sixel:
         return std::make_unique<SixelEncoder>(choice.registers, choice.maxWidth, choice.maxHeight);
     case CanvasChoice::Kind::halfBlocks:
@@ -39,22 +67,31 @@ std::unique_ptr<Encoder> encoderFor(const CanvasChoice& choice)
     return std::make_unique<HalfBlockEncoder>();
 }
 
+// An object of 3 bytes (one black pixel) for the question whether the terminal can read it;
+// null where none could be made.
+const char* probeObject(ImageHandover& handover, ImageHandover::Medium medium)
+{
+    ImageHandover::Object object;
+    if (!handover.create(medium, 3, object))
+        return nullptr;
+    std::memset(object.bytes, 0, 3);
+    ImageHandover::finish(object);
+    return object.name;
+}
+
 }  // namespace
 
 // Members go in the order they are made; they are undone in reverse: the presenter shows the
-// last pixels and stops, then the signal handlers go, then the surface.
+// last pixels and stops, then the surface goes.
 struct HDC__ {
-    HDC__(Terminal* terminal, const CanvasChoice& choice)
+    HDC__(HWND window, const CanvasChoice& choice)
         : surface(choice.width, choice.height)
     {
-        if (terminal) {
-            signals.reset(new SignalCleanup(*terminal));
-            presenter.reset(
-                new Presenter(*terminal, surface, encoderFor(choice), choice.cells));
-        }
+        if (window)
+            presenter.reset(new Presenter(*window->terminal, surface,
+                                          encoderFor(choice, window->handover), choice.cells));
     }
     Surface surface;
-    std::unique_ptr<SignalCleanup> signals;
     std::unique_ptr<Presenter> presenter;
 };
 
@@ -92,12 +129,21 @@ HDC GetDC(HWND window)
 
     if (!consoleCanvas) {
         Terminal& terminal = *window->terminal;
+        ImageHandover& handover = window->handover;
         const bool insideScreen = std::getenv("STY") != nullptr;
+        const char* sharedMemory =
+            insideScreen ? nullptr : probeObject(handover, ImageHandover::Medium::sharedMemory);
+        const char* file =
+            insideScreen ? nullptr : probeObject(handover, ImageHandover::Medium::temporaryFile);
         const TerminalAbilities abilities = parseReplies(terminal.ask(
-            probeQueries(insideScreen).c_str(),
+            probeQueries(insideScreen, sharedMemory, file).c_str(),
             [](const std::string& replies) { return parseReplies(replies).answered; },
             probeLimit));
-        consoleCanvas.reset(new HDC__(&terminal, chooseCanvas(terminal.size(), abilities)));
+        // A terminal that read them has removed them already; one that did not never will.
+        for (const char* object : {sharedMemory, file})
+            if (object)
+                handover.remove(object);
+        consoleCanvas.reset(new HDC__(window, chooseCanvas(terminal.size(), abilities)));
     }
     return consoleCanvas.get();
 }

@@ -28,6 +28,17 @@ public:
     virtual void encodeRow(const Surface& surface, int row, const CellGeometry& cells,
                            ByteBuffer& out) = 0;
 
+    // Encoders that show a run of adjacent text rows as one whole (one image) say so; the
+    // presenter then gives them each run of changed rows, `firstRow` to `lastRow`, instead of
+    // one row at a time. The same rules hold.
+    virtual bool showsRuns() const { return false; }
+    virtual void encodeRun(const Surface& surface, int firstRow, int lastRow,
+                           const CellGeometry& cells, ByteBuffer& out)
+    {
+        for (int row = firstRow; row <= lastRow; ++row)
+            encodeRow(surface, row, cells, out);
+    }
+
     // Another encoder like this one, for a second thread, where each row's bytes stand on
     // their own (nothing carried from row to row); null where they do not.
     virtual std::unique_ptr<Encoder> twin() const { return nullptr; }

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/base64.h"
+
 namespace {
 
 // The protocol's limit for one piece of an image's data; every piece but the last a multiple
@@ -12,31 +14,30 @@ namespace {
 constexpr std::size_t chunkCharacters = 4096;
 constexpr std::size_t chunkBytes = chunkCharacters / 4 * 3;
 
-constexpr char base64Digits[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+}  // namespace
 
-char* putBase64(char* p, const unsigned char* data, std::size_t size)
+int kittyChannels(const Surface& surface, int left, int top, int width, int height)
 {
-    std::size_t i = 0;
-    for (; i + 3 <= size; i += 3) {
-        const unsigned v = unsigned(data[i]) << 16 | unsigned(data[i + 1]) << 8 | data[i + 2];
-        *p++ = base64Digits[v >> 18];
-        *p++ = base64Digits[(v >> 12) & 63];
-        *p++ = base64Digits[(v >> 6) & 63];
-        *p++ = base64Digits[v & 63];
-    }
-    if (i < size) {
-        const bool two = i + 1 < size;
-        const unsigned v = unsigned(data[i]) << 16 | (two ? unsigned(data[i + 1]) << 8 : 0u);
-        *p++ = base64Digits[v >> 18];
-        *p++ = base64Digits[(v >> 12) & 63];
-        *p++ = two ? base64Digits[(v >> 6) & 63] : '=';
-        *p++ = '=';
-    }
-    return p;
+    for (int y = top; y < top + height; ++y)
+        for (int x = left; x < left + width; ++x)
+            if (surface.get(x, y) == 0)
+                return 4;
+    return 3;
 }
 
-}  // namespace
+void copyKittyPixels(const Surface& surface, int left, int top, int width, int height,
+                     int channels, unsigned char* out)
+{
+    for (int y = top; y < top + height; ++y)
+        for (int x = left; x < left + width; ++x) {
+            const std::uint32_t pixel = surface.get(x, y);
+            *out++ = (unsigned char)(pixel & 0xFF);
+            *out++ = (unsigned char)((pixel >> 8) & 0xFF);
+            *out++ = (unsigned char)((pixel >> 16) & 0xFF);
+            if (channels == 4)
+                *out++ = pixel != 0 ? 255 : 0;
+        }
+}
 
 KittyEncoder::KittyEncoder(std::uint32_t imageIds) : imageIds_(imageIds) {}
 
@@ -52,24 +53,9 @@ void KittyEncoder::encodeRow(const Surface& surface, int row, const CellGeometry
     if (!surface.paintedSpan(top, bottom, right, first, last))
         return;
     const int width = last - first + 1, height = bottom - top;
-    bool opaque = true;
-    for (int y = top; y < bottom && opaque; ++y)
-        for (int x = first; x <= last && opaque; ++x)
-            opaque = surface.get(x, y) != 0;
-
-    // RGB where all is painted, else RGBA with the unpainted pixels fully transparent.
-    const int channels = opaque ? 3 : 4;
+    const int channels = kittyChannels(surface, first, top, width, height);
     pixels_.resize(std::size_t(width) * std::size_t(height) * std::size_t(channels));
-    unsigned char* p = pixels_.data();
-    for (int y = top; y < bottom; ++y)
-        for (int x = first; x <= last; ++x) {
-            const std::uint32_t pixel = surface.get(x, y);
-            *p++ = (unsigned char)(pixel & 0xFF);
-            *p++ = (unsigned char)((pixel >> 8) & 0xFF);
-            *p++ = (unsigned char)((pixel >> 16) & 0xFF);
-            if (!opaque)
-                *p++ = pixel != 0 ? 255 : 0;
-        }
+    copyKittyPixels(surface, first, top, width, height, channels, pixels_.data());
 
     // zlib where it pays: the terminal is usually slower than the compressor.
     uLongf packedSize = compressBound(uLong(pixels_.size()));

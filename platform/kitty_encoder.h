@@ -9,6 +9,12 @@
 
 #include "platform/encoder.h"
 
+// The pixels of a rectangle of the surface as a kitty image takes them: 3 channels (RGB) where
+// every pixel in it was painted, else 4 (RGBA) with the unpainted ones fully transparent.
+int kittyChannels(const Surface& surface, int left, int top, int width, int height);
+void copyKittyPixels(const Surface& surface, int left, int top, int width, int height,
+                     int channels, unsigned char* out);
+
 class KittyEncoder final : public Encoder {
 public:
     // `imageIds`: the first of the image numbers this canvas may use, one per text row. A row

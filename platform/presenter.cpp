@@ -81,7 +81,10 @@ void Presenter::present()
     terminal_.beginPaint();
     buffer_.append(Terminal::paintPrologue, sizeof Terminal::paintPrologue - 1);
     encoder_->reset();
-    showRows(rows_, cells);
+    if (encoder_->showsRuns())
+        showRuns(rows_, cells);
+    else
+        showRows(rows_, cells);
     buffer_.append(Terminal::paintEpilogue, sizeof Terminal::paintEpilogue - 1);
     writeBuffer();
     terminal_.endPaint();
@@ -92,6 +95,19 @@ void Presenter::writeBuffer()
     if (!terminalGone_)
         terminalGone_ = !terminal_.write(buffer_.data(), buffer_.size());
     buffer_.clear();
+}
+
+void Presenter::showRuns(const std::vector<int>& rows, const CellGeometry& cells)
+{
+    for (std::size_t i = 0; i < rows.size();) {
+        std::size_t end = i + 1;
+        while (end < rows.size() && rows[end] == rows[end - 1] + 1)
+            ++end;
+        encoder_->encodeRun(surface_, rows[i], rows[end - 1], cells, buffer_);
+        if (buffer_.size() >= batchBytes)
+            writeBuffer();
+        i = end;
+    }
 }
 
 void Presenter::showRows(const std::vector<int>& rows, const CellGeometry& cells)

@@ -30,7 +30,9 @@ public:
 private:
     void run();
     void present();
-    // Encodes the given text rows in order and writes them, in batches.
+    // Encodes the given text rows in order and writes them, in batches: row by row, or each
+    // run of adjacent rows as one where the encoder shows runs.
+    void showRuns(const std::vector<int>& rows, const CellGeometry& cells);
     void showRows(const std::vector<int>& rows, const CellGeometry& cells);
     void writeBuffer();
 

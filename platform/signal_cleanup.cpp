@@ -8,12 +8,15 @@ namespace {
 constexpr int handled[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
 
 std::atomic<Terminal*> painted{nullptr};
+std::atomic<ImageHandover*> handedOver{nullptr};
 
 void restoreAndEnd(int signal)
 {
     const int interruptedError = errno;  // the interrupted code may be about to read it
     if (Terminal* terminal = painted.load())
         terminal->restoreAfterSignal();
+    if (ImageHandover* handover = handedOver.load())
+        handover->removeAllFromHandler();
     // The handler was installed to run once (SA_RESETHAND), so the signal's own action is back
     // in place; raised again, it is delivered when this handler returns and ends the program.
     raise(signal);
@@ -24,9 +27,10 @@ void restoreAndEnd(int signal)
 
 static_assert(sizeof handled / sizeof handled[0] == 4, "one slot a signal");
 
-SignalCleanup::SignalCleanup(Terminal& terminal)
+SignalCleanup::SignalCleanup(Terminal& terminal, ImageHandover& handover)
 {
     painted.store(&terminal);
+    handedOver.store(&handover);
     struct sigaction action {};
     action.sa_handler = restoreAndEnd;
     action.sa_flags = SA_RESETHAND;
@@ -48,4 +52,5 @@ SignalCleanup::~SignalCleanup()
         if (installed_[i])
             sigaction(handled[i], &previous_[i], nullptr);
     painted.store(nullptr);
+    handedOver.store(nullptr);
 }

@@ -3,15 +3,17 @@
 
 #include <signal.h>
 
+#include "platform/image_handover.h"
 #include "platform/terminal.h"
 
 // While it lives, the signals that end a program from the terminal or the system (interrupt,
 // quit, hang-up, terminate) first restore the terminal, then end the program as they would
-// have: the exit status still tells the shell which signal it was. Signals the program was
+// have: the exit status still tells the shell which signal it was. Image objects the terminal
+// has not taken are removed on the way. Signals the program was
 // started with ignored, or that someone else handles, are left alone.
 class SignalCleanup {
 public:
-    explicit SignalCleanup(Terminal& terminal);
+    SignalCleanup(Terminal& terminal, ImageHandover& handover);
     ~SignalCleanup();
 
     SignalCleanup(const SignalCleanup&) = delete;

@@ -1,15 +1,25 @@
 #include "platform/terminal_probe.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
-std::string probeQueries(bool insideScreen)
-{
-    std::string queries = insideScreen ? "" : "\x1b_Gi=4242,s=1,v=1,a=q,t=d,f=24;AAAA\x1b\\";
-    return queries + "\x1b[?1;1;0S" "\x1b[?2;1;0S" "\x1b[14t" "\x1b[16t" "\x1b[c";
-}
+#include "platform/base64.h"
 
 namespace {
+
+// The kitty query images' numbers, so that each reply says which question it answers.
+constexpr char directQuery[] = "Gi=4242", sharedMemoryQuery[] = "Gi=4243", fileQuery[] = "Gi=4244";
+
+std::string localQuery(const char* number, char medium, const char* name)
+{
+    std::string encoded(std::strlen(name) / 3 * 4 + 4, '\0');
+    char* end = putBase64(&encoded[0], reinterpret_cast<const unsigned char*>(name),
+                          std::strlen(name));
+    encoded.resize(std::size_t(end - encoded.data()));
+    return std::string("\x1b_") + number + ",s=1,v=1,a=q,t=" + medium + ",f=24;" + encoded +
+           "\x1b\\";
+}
 
 std::vector<int> numbers(const std::string& text)
 {
@@ -47,6 +57,19 @@ void controlSequence(const std::string& parameters, char final, TerminalAbilitie
 
 }  // namespace
 
+std::string probeQueries(bool insideScreen, const char* sharedMemoryName, const char* fileName)
+{
+    std::string queries;
+    if (!insideScreen) {
+        queries = std::string("\x1b_") + directQuery + ",s=1,v=1,a=q,t=d,f=24;AAAA\x1b\\";
+        if (sharedMemoryName)
+            queries += localQuery(sharedMemoryQuery, 's', sharedMemoryName);
+        if (fileName)
+            queries += localQuery(fileQuery, 't', fileName);
+    }
+    return queries + "\x1b[?1;1;0S" "\x1b[?2;1;0S" "\x1b[14t" "\x1b[16t" "\x1b[c";
+}
+
 TerminalAbilities parseReplies(const std::string& replies)
 {
     TerminalAbilities abilities;
@@ -67,8 +90,13 @@ TerminalAbilities parseReplies(const std::string& replies)
             if (end == std::string::npos)
                 break;
             const std::string body = replies.substr(at + 2, end - at - 2);
-            if (body.rfind("Gi=4242", 0) == 0 && body.find(";OK") != std::string::npos)
-                abilities.kittyGraphics = true;
+            const bool ok = body.find(";OK") != std::string::npos;
+            if (body.rfind(directQuery, 0) == 0)
+                abilities.kittyGraphics = abilities.kittyGraphics || ok;
+            else if (body.rfind(sharedMemoryQuery, 0) == 0)
+                abilities.kittySharedMemory = abilities.kittySharedMemory || ok;
+            else if (body.rfind(fileQuery, 0) == 0)
+                abilities.kittyFiles = abilities.kittyFiles || ok;
             at = end + 2;
         } else {
             at += 1;

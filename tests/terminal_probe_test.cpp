@@ -53,6 +53,40 @@ TEST(TerminalReplies, AreReadWhateverTheyAre)
     }
 }
 
+TEST(TerminalReplies, SayWhetherTheTerminalReadsSharedMemoryAndFiles)
+{
+    const std::string shmOk = "\x1b_Gi=4243;OK\x1b\\", fileOk = "\x1b_Gi=4244;OK\x1b\\";
+    const std::string shmRefused = "\x1b_Gi=4243;EBADF:Failed to open file\x1b\\";
+    const std::string fileRefused = "\x1b_Gi=4244;EBADF:Failed to open file\x1b\\";
+    const struct {
+        const char* terminal;
+        std::string replies;
+        bool sharedMemory, files;
+    } cases[] = {
+        {"kitty here", kittyOk + shmOk + fileOk + kittyDa1, true, true},
+        {"kitty elsewhere", kittyOk + shmRefused + fileRefused + kittyDa1, false, false},
+        {"another namespace", kittyOk + shmRefused + fileOk + kittyDa1, false, true},
+        {"no reply to them", kittyOk + kittyDa1, false, false},
+        {"cut short", kittyOk + "\x1b_Gi=4243;O", false, false},
+    };
+    for (const auto& c : cases) {
+        const TerminalAbilities a = parseReplies(c.replies);
+        EXPECT_EQ(a.kittySharedMemory, c.sharedMemory) << c.terminal;
+        EXPECT_EQ(a.kittyFiles, c.files) << c.terminal;
+        EXPECT_TRUE(a.kittyGraphics) << c.terminal;
+    }
+
+    // Shared memory first, files second, the terminal otherwise.
+    TerminalAbilities kitty;
+    kitty.answered = kitty.kittyGraphics = kitty.kittyFiles = true;
+    const Terminal::Size size{100, 40, 800, 680};
+    EXPECT_EQ(chooseCanvas(size, kitty).transfer, CanvasChoice::Transfer::temporaryFile);
+    kitty.kittySharedMemory = true;
+    EXPECT_EQ(chooseCanvas(size, kitty).transfer, CanvasChoice::Transfer::sharedMemory);
+    kitty.kittyGraphics = false;
+    EXPECT_EQ(chooseCanvas(size, kitty).kind, Kind::halfBlocks);
+}
+
 TEST(TerminalReplies, SplitAnywhereReadTheSameOnceComplete)
 {
     const std::string whole = kittyOk + registers(1024) + "\x1b[6;17;8t" + xtermSixelDa1;
@@ -123,10 +157,16 @@ namespace {
 TEST(TerminalQuestions, EndWithTheFenceAndSpareGnuScreenTheKittyQuery)
 {
     for (const bool insideScreen : {false, true}) {
-        const std::string queries = probeQueries(insideScreen);
+        const std::string queries = probeQueries(insideScreen, "/viewer-1-0", "/tmp/f");
         EXPECT_EQ(queries.substr(queries.size() - 3), "\x1b[c") << "DA1 must come last";
         EXPECT_EQ(queries.find("\x1b_G") != std::string::npos, !insideScreen);
     }
+    // The objects' names in base64, each in its own query.
+    const std::string queries = probeQueries(false, "/viewer-1-0", "/tmp/f");
+    EXPECT_NE(queries.find("\x1b_Gi=4243,s=1,v=1,a=q,t=s,f=24;L3ZpZXdlci0xLTA=\x1b\\"),
+              std::string::npos);
+    EXPECT_NE(queries.find("\x1b_Gi=4244,s=1,v=1,a=q,t=t,f=24;L3RtcC9m\x1b\\"), std::string::npos);
+    EXPECT_EQ(probeQueries(false).find("t=s"), std::string::npos);
 }
 
 }  // namespace

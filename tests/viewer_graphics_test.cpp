@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <signal.h>
+
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -53,8 +56,11 @@ std::uint32_t exact(std::uint32_t colour)
     return colour;
 }
 
-void runOnGraphicsTerminal(PtySession::Responder terminal, std::uint32_t (*shown)(std::uint32_t),
-                           int shownHeight)
+// Runs the viewer on the sample picture until the screen shows it as `shown` allows (checked
+// on the rows above `shownHeight`), then presses Enter; returns all the terminal got.
+std::string runOnGraphicsTerminal(PtySession::Responder terminal,
+                                  std::uint32_t (*shown)(std::uint32_t), int shownHeight,
+                                  ImageScreen::ObjectReader objects = ImageScreen::readFromFileSystem)
 {
     const std::string picture = samplePicture();
     TempDir dir;
@@ -63,14 +69,18 @@ void runOnGraphicsTerminal(PtySession::Responder terminal, std::uint32_t (*shown
     session.answerWith(std::move(terminal));
     session.start(VIEWER_PATH, dir.path());
 
-    auto complete = [&](const std::string& out) {
+    auto screenOf = [&](const std::string& out) {
         ImageScreen screen(columns, rows, cellWidth, cellHeight);
+        screen.readObjectsWith(objects);
         screen.feed(out);
+        return screen;
+    };
+    auto complete = [&](const std::string& out) {
+        const ImageScreen screen = screenOf(out);
         return !screen.insideSequence() && differences(screen, picture, shownHeight, shown).empty();
     };
     const bool shownInTime = session.readUntil(complete, 10s);
-    ImageScreen screen(columns, rows, cellWidth, cellHeight);
-    screen.feed(session.output());
+    const ImageScreen screen = screenOf(session.output());
     EXPECT_TRUE(shownInTime) << differences(screen, picture, shownHeight, shown);
     EXPECT_EQ(screen.problems(), std::vector<std::string>{});
     EXPECT_TRUE(screen.cursorVisible());
@@ -78,15 +88,80 @@ void runOnGraphicsTerminal(PtySession::Responder terminal, std::uint32_t (*shown
     EXPECT_EQ(screen.cursorColumn(), 0);
 
     session.type("\n");
-    ASSERT_TRUE(session.waitForExit(10s));
+    EXPECT_TRUE(session.waitForExit(10s));
     EXPECT_TRUE(WIFEXITED(session.status()) && WEXITSTATUS(session.status()) == 0);
     EXPECT_EQ(session.standardOutput(), "");
     EXPECT_EQ(session.standardError(), "");
+    EXPECT_EQ(objectsLeftBy(session.pid()), std::vector<std::string>{});
+    return session.output();
 }
 
-TEST(ViewerOnGraphicsTerminals, KittyShowsThePicturePixelExact)
+// What came after the questions: the painting.
+std::string painting(const std::string& output)
 {
-    runOnGraphicsTerminal(kittyTerminal, exact, rows * cellHeight);
+    const std::size_t start = output.find("\x1b" "7" "\x1b[?25l");
+    return start == std::string::npos ? "" : output.substr(start);
+}
+
+TEST(ViewerOnGraphicsTerminals, KittyElsewhereGetsThePictureThroughTheTerminalPixelExact)
+{
+    const std::string output =
+        painting(runOnGraphicsTerminal(kittyTerminal, exact, rows * cellHeight));
+    EXPECT_EQ(output.find("t=s"), std::string::npos);
+    EXPECT_EQ(output.find("t=t"), std::string::npos);
+}
+
+TEST(ViewerOnGraphicsTerminals, KittyOnThisMachineReadsThePictureFromSharedMemory)
+{
+    LocalKittyTerminal kitty;
+    const std::string output =
+        painting(runOnGraphicsTerminal(kitty.responder(), exact, rows * cellHeight, kitty.reader()));
+    EXPECT_NE(output.find(",t=s,"), std::string::npos);
+    EXPECT_LT(output.size(), 1000u);
+    EXPECT_GE(kitty.objectsTaken(), 2);  // the question's and at least one image's
+}
+
+TEST(ViewerOnGraphicsTerminals, WithoutSharedMemoryTemporaryFilesCarryThePicture)
+{
+    LocalKittyTerminal kitty(LocalKittyTerminal::Reads::filesOnly);
+    const std::string output =
+        painting(runOnGraphicsTerminal(kitty.responder(), exact, rows * cellHeight, kitty.reader()));
+    EXPECT_NE(output.find(",t=t,"), std::string::npos);
+    EXPECT_EQ(output.find(",t=s,"), std::string::npos);
+    EXPECT_LT(output.size(), 1000u);
+}
+
+TEST(ViewerOnGraphicsTerminals, ObjectsATerminalNeverTakesAreRemovedAtTheEnd)
+{
+    // The screen model reads them where they lie, as long as they are there: only what the
+    // viewer leaves behind after it ended counts here.
+    LocalKittyTerminal kitty(LocalKittyTerminal::Reads::queriesOnly);
+    runOnGraphicsTerminal(kitty.responder(), exact, rows * cellHeight);
+}
+
+TEST(ViewerOnGraphicsTerminals, ASignalLeavesNoObjectBehind)
+{
+    // A terminal that never takes the objects: they are all still there when the signal comes,
+    // at the first look, during the painting, or while the viewer waits.
+    TempDir dir;
+    dir.write("Painting.bmp", patternBitmap(790, 660));
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        SCOPED_TRACE(strsignal(signal));
+        LocalKittyTerminal kitty(LocalKittyTerminal::Reads::queriesOnly);
+        PtySession session(columns, rows, columns * cellWidth, rows * cellHeight);
+        session.answerWith(kitty.responder());
+        session.start(VIEWER_PATH, dir.path());
+        session.readUntil([](const std::string& out) { return out.find("a=T,t=s,") != std::string::npos; },
+                          10s);
+        session.signal(signal);
+        ASSERT_TRUE(session.waitForExit(10s));
+        EXPECT_TRUE(WIFSIGNALED(session.status()) && WTERMSIG(session.status()) == signal);
+        EXPECT_EQ(objectsLeftBy(session.pid()), std::vector<std::string>{});
+        ImageScreen screen(columns, rows, cellWidth, cellHeight);
+        screen.feed(session.output());
+        EXPECT_FALSE(screen.insideSequence());
+        EXPECT_TRUE(screen.cursorVisible());
+    }
 }
 
 TEST(ViewerOnGraphicsTerminals, SixelShowsThePictureAsItsColoursAllow)

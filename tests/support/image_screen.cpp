@@ -1,7 +1,11 @@
 #include "image_screen.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <sstream>
@@ -75,6 +79,55 @@ std::uint32_t ImageScreen::throughPercent(std::uint32_t colour)
     return shown;
 }
 
+bool ImageScreen::readFromFileSystem(char medium, const std::string& name, std::string& bytes)
+{
+    // In one read, as a terminal that maps the object would take it.
+    const int fd = open(medium == 's' ? ("/dev/shm" + name).c_str() : name.c_str(),
+                        O_RDONLY | O_CLOEXEC);
+    struct stat status;
+    if (fd < 0 || fstat(fd, &status) != 0) {
+        if (fd >= 0)
+            close(fd);
+        return false;
+    }
+    bytes.resize(std::size_t(status.st_size));
+    const ssize_t got = read(fd, &bytes[0], bytes.size());
+    close(fd);
+    return got == ssize_t(bytes.size());
+}
+
+std::uint32_t ImageScreen::pixel(int x, int y) const
+{
+    if (!composedNow_)
+        compose();
+    return composed_[std::size_t(y) * std::size_t(width_) + std::size_t(x)];
+}
+
+void ImageScreen::compose() const
+{
+    composed_ = pixels_;
+    std::vector<const KittyImage*> order;
+    for (const KittyImage& image : kittyImages_)
+        order.push_back(&image);
+    std::stable_sort(order.begin(), order.end(),
+                     [](const KittyImage* a, const KittyImage* b) { return a->z < b->z; });
+    for (const KittyImage* image : order)
+        for (int y = 0; y < image->height; ++y)
+            for (int x = 0; x < image->width; ++x) {
+                const int sx = image->left + x, sy = image->top + y;
+                if (sx < 0 || sy < 0 || sx >= width_ || sy >= height_)
+                    continue;  // a problem already, when it was placed
+                const unsigned char* p = reinterpret_cast<const unsigned char*>(image->bytes.data()) +
+                                         (std::size_t(y) * std::size_t(image->width) + std::size_t(x)) *
+                                             std::size_t(image->channels);
+                if (image->channels == 4 && p[3] == 0)
+                    continue;
+                composed_[std::size_t(sy) * std::size_t(width_) + std::size_t(sx)] =
+                    0x01000000 | std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16;
+            }
+    composedNow_ = true;
+}
+
 void ImageScreen::problem(const std::string& what)
 {
     if (problems_.size() < 20)
@@ -88,6 +141,7 @@ void ImageScreen::draw(int x, int y, std::uint32_t colour)
         return;
     }
     pixels_[std::size_t(y) * std::size_t(width_) + std::size_t(x)] = 0x01000000 | colour;
+    composedNow_ = false;
 }
 
 void ImageScreen::feed(const std::string& bytes)
@@ -178,7 +232,10 @@ void ImageScreen::string(const std::string& body)
         const std::string payload = semicolon == std::string::npos ? "" : body.substr(semicolon + 1);
         if (control.find("a=q") != std::string::npos)
             return;  // the question whether kitty graphics are there
-        kitty(control, payload);
+        if (control.rfind("a=d", 0) == 0)
+            kittyDelete(control);
+        else
+            kitty(control, payload);
     } else if (body.rfind("P", 0) == 0) {
         sixel(body.substr(1));
     } else {
@@ -213,6 +270,21 @@ void ImageScreen::kitty(const std::string& control, const std::string& payload)
     const int format = number(image, "f"), width = number(image, "s"), height = number(image, "v");
     const int channels = format / 8;
     const std::size_t expected = std::size_t(width) * std::size_t(height) * std::size_t(channels);
+    const std::string medium = image.count("t") ? image.at("t") : "d";
+    if (medium == "s" || medium == "t") {
+        const std::string name = bytes;
+        if (!readObject_(medium[0], name, bytes)) {
+            problem("a kitty image object that cannot be read: " + name);
+            return;
+        }
+        if (medium == "t" && name.find("tty-graphics-protocol") == std::string::npos)
+            problem("a temporary file the terminal would not delete: " + name);
+        if (image.count("S") && bytes.size() != std::size_t(number(image, "S")))
+            problem("a kitty image object of another size than S says");
+    } else if (medium != "d") {
+        problem("a kitty image sent as t=" + medium);
+        return;
+    }
     if (image.count("o") && image.at("o") == "z") {
         std::string inflated(expected, '\0');
         uLongf size = uLongf(expected);
@@ -231,17 +303,43 @@ void ImageScreen::kitty(const std::string& control, const std::string& payload)
     const int offsetX = number(image, "X"), offsetY = number(image, "Y");
     if (offsetX >= cellWidth_ || offsetY >= cellHeight_)
         problem("a kitty offset past its cell");
-    const int left = column_ * cellWidth_ + offsetX, top = row_ * cellHeight_ + offsetY;
+    KittyImage placed{std::uint32_t(std::strtoul(image.count("i") ? image.at("i").c_str() : "0", nullptr, 10)),
+                      number(image, "z"), column_ * cellWidth_ + offsetX, row_ * cellHeight_ + offsetY,
+                      width, height, channels, bytes};
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
             const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes.data()) +
                                      (std::size_t(y) * std::size_t(width) + std::size_t(x)) * std::size_t(channels);
-            if (channels == 4 && p[3] == 0)
-                continue;
-            if (channels == 4 && p[3] != 255)
+            if (channels == 4 && p[3] != 0 && p[3] != 255)
                 problem("a half-transparent pixel");
-            draw(left + x, top + y, std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16);
+            const int sx = placed.left + x, sy = placed.top + y;
+            if ((channels == 3 || p[3] != 0) && (sx >= width_ || sy >= height_))
+                problem("a pixel drawn outside the window at " + std::to_string(sx) + ", " + std::to_string(sy));
         }
+    // An image with the number of one shown before replaces it.
+    if (placed.id != 0)
+        kittyImages_.erase(std::remove_if(kittyImages_.begin(), kittyImages_.end(),
+                                          [&](const KittyImage& k) { return k.id == placed.id; }),
+                           kittyImages_.end());
+    kittyImages_.push_back(std::move(placed));
+    composedNow_ = false;
+}
+
+void ImageScreen::kittyDelete(const std::string& control)
+{
+    const auto values = keys(control);
+    if (!values.count("d") || values.at("d") != "I" || number(values, "q") != 2) {
+        problem("a kitty deletion other than d=I, q=2: " + control);
+        return;
+    }
+    const std::uint32_t id = std::uint32_t(std::strtoul(values.count("i") ? values.at("i").c_str() : "0", nullptr, 10));
+    const auto before = kittyImages_.size();
+    kittyImages_.erase(std::remove_if(kittyImages_.begin(), kittyImages_.end(),
+                                      [&](const KittyImage& k) { return k.id == id; }),
+                       kittyImages_.end());
+    if (kittyImages_.size() == before)
+        problem("a kitty deletion of an image not shown: " + control);
+    composedNow_ = false;
 }
 
 void ImageScreen::sixel(const std::string& body)

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,18 @@ public:
 
     void feed(const std::string& bytes);
 
-    // 0 where nothing was drawn, else 0x01BBGGRR.
-    std::uint32_t pixel(int x, int y) const { return pixels_[std::size_t(y) * std::size_t(width_) + std::size_t(x)]; }
+    // How the terminal reads a kitty image handed over by name (t=s: a shared memory object,
+    // t=t: a file): false where it cannot. By default straight from /dev/shm or the file, which
+    // must still be there.
+    using ObjectReader =
+        std::function<bool(char medium, const std::string& name, std::string& bytes)>;
+    void readObjectsWith(ObjectReader reader) { readObject_ = std::move(reader); }
+    static bool readFromFileSystem(char medium, const std::string& name, std::string& bytes);
+
+    // 0 where nothing was drawn, else 0x01BBGGRR: kitty images above sixel pixels, the kitty
+    // images in the order of their z values, then of their arrival.
+    std::uint32_t pixel(int x, int y) const;
+    int kittyImagesShown() const { return int(kittyImages_.size()); }
     int width() const { return width_; }
     int height() const { return height_; }
     int images() const { return images_; }
@@ -35,6 +46,8 @@ private:
     void controlSequence(char final);
     void string(const std::string& body);
     void kitty(const std::string& control, const std::string& payload);
+    void kittyDelete(const std::string& control);
+    void compose() const;
     void sixel(const std::string& body);
     void draw(int x, int y, std::uint32_t colour);
     void problem(const std::string& what);
@@ -48,4 +61,14 @@ private:
     std::string kittyControl_, kittyPayload_;  // a kitty image arriving in pieces
     int images_ = 0;
     std::vector<std::string> problems_;
+    ObjectReader readObject_ = readFromFileSystem;
+
+    struct KittyImage {
+        std::uint32_t id;
+        int z, left, top, width, height, channels;
+        std::string bytes;
+    };
+    std::vector<KittyImage> kittyImages_;  // in the order they arrived
+    mutable std::vector<std::uint32_t> composed_;
+    mutable bool composedNow_ = false;
 };

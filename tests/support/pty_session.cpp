@@ -110,12 +110,12 @@ bool PtySession::readSome(std::chrono::milliseconds limit)
     if (n <= 0)
         return false;
     output_.append(buffer, std::size_t(n));
-    lastOutputAt_ = std::chrono::steady_clock::now();
     if (responder_) {
         const std::string reply = responder_(std::string(buffer, std::size_t(n)));
         if (!reply.empty())
             type(reply);
     }
+    lastOutputAt_ = std::chrono::steady_clock::now();  // after the terminal has dealt with it
     return true;
 }
 

@@ -50,6 +50,8 @@ public:
     bool waitForExit(std::chrono::milliseconds limit);
 
     const std::string& output() const { return output_; }  // all the terminal got
+    // When the last output had been read and answered (a responder that reads the images it is
+    // handed over has read them by then).
     std::chrono::steady_clock::time_point lastOutputAt() const { return lastOutputAt_; }
     std::string standardOutput() const;
     std::string standardError() const;

@@ -1,10 +1,51 @@
 #include "scripted_terminals.h"
 
+#include <dirent.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+std::string decodeName(const std::string& base64)
+{
+    static const std::string digits =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string name;
+    unsigned bits = 0;
+    int count = 0;
+    for (const char c : base64) {
+        const std::size_t value = digits.find(c);
+        if (value == std::string::npos)
+            break;
+        bits = bits << 6 | unsigned(value);
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            name += char((bits >> count) & 0xFF);
+        }
+    }
+    return name;
+}
+
+std::string keyValue(const std::string& control, const std::string& key)
+{
+    const std::size_t at = ("," + control).find("," + key + "=");
+    if (at == std::string::npos)
+        return "";
+    const std::size_t start = at + key.size() + 1;
+    return control.substr(start, control.find(',', start) - start);
+}
+
+}  // namespace
+
 std::string kittyTerminal(const std::string& piece)
 {
     std::string reply;
     if (piece.find("\x1b_Gi=4242,") != std::string::npos)
         reply += "\x1b_Gi=4242;OK\x1b\\";
+    for (const char* local : {"4243", "4244"})
+        if (piece.find(std::string("\x1b_Gi=") + local + ",") != std::string::npos)
+            reply += std::string("\x1b_Gi=") + local + ";EBADF:Failed to open file\x1b\\";
     if (piece.find("\x1b[c") != std::string::npos)
         reply += "\x1b[?62;c";
     return reply;
@@ -20,4 +61,109 @@ std::string sixelTerminal(const std::string& piece)
     if (piece.find("\x1b[c") != std::string::npos)
         reply += "\x1b[?63;1;2;4;6;9;15;16;17;18;21;22;28c";
     return reply;
+}
+
+struct LocalKittyTerminal::State {
+    Reads reads;
+    std::string unfinished;  // a command not yet complete
+    std::map<std::string, std::string> taken;
+
+    // Reads the object as kitty does, then removes it: always a shared memory object, a file
+    // only where its path says it is a temporary one.
+    bool take(char medium, const std::string& name)
+    {
+        std::string bytes;
+        const bool read = ImageScreen::readFromFileSystem(medium, name, bytes);
+        if (medium == 's')
+            shm_unlink(name.c_str());
+        else if (name.find("tty-graphics-protocol") != std::string::npos)
+            unlink(name.c_str());
+        if (read)
+            taken[name] = bytes;
+        return read;
+    }
+
+    std::string answer(const std::string& piece)
+    {
+        std::string reply;
+        unfinished += piece;
+        std::size_t at;
+        while ((at = unfinished.find("\x1b_G")) != std::string::npos) {
+            const std::size_t end = unfinished.find("\x1b\\", at);
+            if (end == std::string::npos)
+                break;
+            const std::string body = unfinished.substr(at + 3, end - at - 3);
+            unfinished.erase(0, end + 2);
+            const std::size_t semicolon = body.find(';');
+            const std::string control = body.substr(0, semicolon);
+            const std::string medium = keyValue(control, "t");
+            const std::string id = keyValue(control, "i");
+            const bool query = keyValue(control, "a") == "q";
+            if (medium != "s" && medium != "t") {
+                if (query)
+                    reply += "\x1b_Gi=" + id + ";OK\x1b\\";
+                continue;
+            }
+            if ((!query && reads == Reads::queriesOnly) ||
+                (medium == "s" && reads == Reads::filesOnly)) {
+                if (query)
+                    reply += "\x1b_Gi=" + id + ";EBADF:Failed to open file\x1b\\";
+                continue;
+            }
+            const bool read = take(medium[0], decodeName(body.substr(semicolon + 1)));
+            if (query)
+                reply += "\x1b_Gi=" + id + (read ? ";OK" : ";ENOENT:no such object") + "\x1b\\";
+        }
+        // Keep only what may begin a command still to come.
+        const std::size_t start = unfinished.find("\x1b_G");
+        const std::size_t lastEscape = unfinished.rfind('\x1b');
+        unfinished.erase(0, start != std::string::npos       ? start
+                            : lastEscape != std::string::npos ? lastEscape
+                                                              : unfinished.size());
+        if (piece.find("\x1b[c") != std::string::npos)
+            reply += "\x1b[?62;c";
+        return reply;
+    }
+};
+
+LocalKittyTerminal::LocalKittyTerminal(Reads reads) : state_(std::make_shared<State>())
+{
+    state_->reads = reads;
+}
+
+PtySession::Responder LocalKittyTerminal::responder()
+{
+    std::shared_ptr<State> state = state_;
+    return [state](const std::string& piece) { return state->answer(piece); };
+}
+
+ImageScreen::ObjectReader LocalKittyTerminal::reader() const
+{
+    std::shared_ptr<State> state = state_;
+    return [state](char, const std::string& name, std::string& bytes) {
+        const auto found = state->taken.find(name);
+        if (found == state->taken.end())
+            return false;
+        bytes = found->second;
+        return true;
+    };
+}
+
+int LocalKittyTerminal::objectsTaken() const
+{
+    return int(state_->taken.size());
+}
+
+std::vector<std::string> objectsLeftBy(pid_t pid)
+{
+    std::vector<std::string> left;
+    const std::string mark = "viewer-" + std::to_string(pid) + "-";
+    for (const char* directory : {"/dev/shm", "/tmp"})
+        if (DIR* listing = opendir(directory)) {
+            while (const dirent* entry = readdir(listing))
+                if (std::string(entry->d_name).find(mark) != std::string::npos)
+                    left.push_back(std::string(directory) + "/" + entry->d_name);
+            closedir(listing);
+        }
+    return left;
 }

@@ -2,7 +2,39 @@
 // each takes a piece of what the program wrote and returns the reply (or "").
 #pragma once
 
+#include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
-std::string kittyTerminal(const std::string& piece);  // kitty 0.26: graphics OK, DA1
+#include "image_screen.h"
+#include "pty_session.h"
+
+// kitty 0.26 elsewhere (over ssh): graphics OK, but it cannot read this machine's shared memory
+// or files, and says so.
+std::string kittyTerminal(const std::string& piece);
 std::string sixelTerminal(const std::string& piece);  // xterm -ti vt340, 1024 registers
+
+// kitty 0.26 on this machine: it reads the shared memory objects and temporary files it is
+// handed as the commands arrive, and removes them as kitty does; what it read is kept for the
+// screen model.
+class LocalKittyTerminal {
+public:
+    enum class Reads {
+        everything,
+        filesOnly,    // shared memory is refused (another namespace), files are not
+        queriesOnly,  // it answers the questions but never takes an image object
+    };
+    explicit LocalKittyTerminal(Reads reads = Reads::everything);
+    PtySession::Responder responder();
+    ImageScreen::ObjectReader reader() const;
+    int objectsTaken() const;
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
+};
+
+// The shared memory objects and temporary files that process `pid` made for a terminal and
+// that are still there.
+std::vector<std::string> objectsLeftBy(pid_t pid);

@@ -1,0 +1,90 @@
+#include "platform/kitty_local_encoder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/base64.h"
+
+namespace {
+
+// KittyEncoder numbers its images by text row, at most 4096 of them; run images take the next
+// 4096 numbers, in turn.
+constexpr std::uint32_t runIdsOffset = 4096, runIdsCount = 4096;
+
+}  // namespace
+
+KittyLocalEncoder::KittyLocalEncoder(ImageHandover& handover, ImageHandover::Medium medium,
+                                     std::uint32_t imageIds)
+    : handover_(handover), medium_(medium), imageIds_(imageIds), direct_(imageIds)
+{
+}
+
+void KittyLocalEncoder::encodeRun(const Surface& surface, int firstRow, int lastRow,
+                                  const CellGeometry& cells, ByteBuffer& out)
+{
+    if (!direct_only_ && handOver(surface, firstRow, lastRow, cells, out))
+        return;
+    direct_only_ = true;
+    for (int row = firstRow; row <= lastRow; ++row)
+        direct_.encodeRow(surface, row, cells, out);
+}
+
+bool KittyLocalEncoder::handOver(const Surface& surface, int firstRow, int lastRow,
+                                 const CellGeometry& cells, ByteBuffer& out)
+{
+    const int right = std::min(surface.width(), cells.columns * cells.cellWidth);
+    int top = firstRow * cells.cellHeight;
+    int bottom = std::min((lastRow + 1) * cells.cellHeight, surface.height());
+
+    // The painted rectangle: rows without a painted pixel are left out above and below, the
+    // image placed by a pixel offset within its first cell.
+    int first, last, a, b;
+    if (!surface.paintedSpan(top, bottom, right, first, last))
+        return true;
+    while (!surface.paintedSpan(top, top + 1, right, a, b))
+        ++top;
+    while (!surface.paintedSpan(bottom - 1, bottom, right, a, b))
+        --bottom;
+    const int width = last - first + 1, height = bottom - top;
+    const int channels = kittyChannels(surface, first, top, width, height);
+
+    ImageHandover::Object object;
+    const std::size_t size = std::size_t(width) * std::size_t(height) * std::size_t(channels);
+    if (!handover_.create(medium_, size, object))
+        return false;
+    copyKittyPixels(surface, first, top, width, height, channels, object.bytes);
+    ImageHandover::finish(object);
+
+    // Later images lie above earlier ones (z grows), so where runs overlap the newer pixels
+    // show. Neither the cursor (C=1) moves nor does the terminal reply (q=2).
+    const std::uint32_t id = imageIds_ + runIdsOffset + imagesShown_ % runIdsCount;
+    const unsigned z = 1 + imagesShown_ % 0x40000000u;
+    ++imagesShown_;
+    const int row = top / cells.cellHeight, column = first / cells.cellWidth;
+    const std::size_t nameLength = std::strlen(object.name);
+    char* p = out.reserve(256 + nameLength * 2 + shown_.size() * 48);
+    p += std::snprintf(p, 224,
+                       "\x1b[%d;%dH\x1b_Ga=T,t=%c,f=%d,s=%d,v=%d,S=%zu,i=%u,X=%d,Y=%d,z=%u,C=1,"
+                       "q=2;",
+                       row + 1, column + 1,
+                       medium_ == ImageHandover::Medium::sharedMemory ? 's' : 't', channels * 8,
+                       width, height, size, unsigned(id), first - column * cells.cellWidth,
+                       top - row * cells.cellHeight, z);
+    p = putBase64(p, reinterpret_cast<const unsigned char*>(object.name), nameLength);
+    *p++ = '\x1b';
+    *p++ = '\\';
+
+    // Images this one covers entirely are gone from view: the terminal may free them.
+    // (An image whose number this one takes over is replaced by it anyway.)
+    auto covered = [&](const Shown& s) {
+        return (s.top >= top && s.bottom <= bottom) || s.id == id;
+    };
+    for (const Shown& s : shown_)
+        if (covered(s) && s.id != id)
+            p += std::snprintf(p, 48, "\x1b_Ga=d,d=I,i=%u,q=2\x1b\\", unsigned(s.id));
+    out.commit(p);
+    shown_.erase(std::remove_if(shown_.begin(), shown_.end(), covered), shown_.end());
+    shown_.push_back(Shown{id, top, bottom});
+    return true;
+}

@@ -1,0 +1,50 @@
+// kitty graphics for a terminal on the same machine: the pixels go into a shared memory object
+// (or a temporary file) that the terminal reads itself, and only the object's name goes through
+// the terminal, a hundred bytes or so whatever the picture's size. So each run of changed text
+// rows is one image, trimmed to its painted pixels and placed at 1:1 exactly where the direct
+// encoder would put those pixels. Should an object ever fail to be made, the rest of the run
+// goes through the terminal as direct transmission, beginning with the run that failed.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/encoder.h"
+#include "platform/image_handover.h"
+#include "platform/kitty_encoder.h"
+
+class KittyLocalEncoder final : public Encoder {
+public:
+    // `imageIds`: as for KittyEncoder; this encoder uses the 8192 numbers from there on.
+    KittyLocalEncoder(ImageHandover& handover, ImageHandover::Medium medium,
+                      std::uint32_t imageIds);
+
+    void encodeRow(const Surface& surface, int row, const CellGeometry& cells,
+                   ByteBuffer& out) override
+    {
+        encodeRun(surface, row, row, cells, out);
+    }
+    bool showsRuns() const override { return true; }
+    void encodeRun(const Surface& surface, int firstRow, int lastRow, const CellGeometry& cells,
+                   ByteBuffer& out) override;
+
+private:
+    // False where the object could not be made (nothing was appended then).
+    bool handOver(const Surface& surface, int firstRow, int lastRow, const CellGeometry& cells,
+                  ByteBuffer& out);
+
+    ImageHandover& handover_;
+    const ImageHandover::Medium medium_;
+    const std::uint32_t imageIds_;
+    KittyEncoder direct_;
+    bool direct_only_ = false;
+    std::uint32_t imagesShown_ = 0;
+
+    // The images on screen, by the pixel rows they cover: one that a later image covers
+    // entirely is deleted, so the terminal keeps only what shows.
+    struct Shown {
+        std::uint32_t id;
+        int top, bottom;
+    };
+    std::vector<Shown> shown_;
+};
