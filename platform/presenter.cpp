@@ -78,6 +78,7 @@ void Presenter::present()
     if (rows_.empty() || terminalGone_)
         return;
 
+    cut_ = false;
     terminal_.beginPaint();
     buffer_.append(Terminal::paintPrologue, sizeof Terminal::paintPrologue - 1);
     encoder_->reset();
@@ -88,18 +89,32 @@ void Presenter::present()
     buffer_.append(Terminal::paintEpilogue, sizeof Terminal::paintEpilogue - 1);
     writeBuffer();
     terminal_.endPaint();
+
+    // A stop (Ctrl-Z) ended this presentation on the terminal part way: its rows are shown
+    // anew, whole, at the next look.
+    if (cut_) {
+        buffer_.clear();
+        for (const int row : rows_)
+            for (int y = row * cells.cellHeight;
+                 y < std::min((row + 1) * cells.cellHeight, surface_.height()); ++y)
+                surface_.markChanged(y);
+    }
 }
 
 void Presenter::writeBuffer()
 {
-    if (!terminalGone_)
-        terminalGone_ = !terminal_.write(buffer_.data(), buffer_.size());
+    if (!terminalGone_ && !cut_ && !terminal_.write(buffer_.data(), buffer_.size())) {
+        if (terminal_.presentationCut())
+            cut_ = true;
+        else
+            terminalGone_ = true;
+    }
     buffer_.clear();
 }
 
 void Presenter::showRuns(const std::vector<int>& rows, const CellGeometry& cells)
 {
-    for (std::size_t i = 0; i < rows.size();) {
+    for (std::size_t i = 0; i < rows.size() && !terminalGone_ && !cut_;) {
         std::size_t end = i + 1;
         while (end < rows.size() && rows[end] == rows[end - 1] + 1)
             ++end;
@@ -114,6 +129,8 @@ void Presenter::showRows(const std::vector<int>& rows, const CellGeometry& cells
 {
     if (!twin_ || rows.size() < 2) {
         for (const int row : rows) {
+            if (terminalGone_ || cut_)
+                break;
             encoder_->encodeRow(surface_, row, cells, buffer_);
             if (buffer_.size() >= batchBytes)
                 writeBuffer();
@@ -139,7 +156,7 @@ void Presenter::showRows(const std::vector<int>& rows, const CellGeometry& cells
             readyChanged.notify_one();
         }
     });
-    for (std::size_t i = 0; i < rows.size() && !terminalGone_; ++i) {
+    for (std::size_t i = 0; i < rows.size() && !terminalGone_ && !cut_; ++i) {
         if (i % 2 == 0) {
             encoder_->encodeRow(surface_, rows[i], cells, buffer_);
         } else {

@@ -45,6 +45,7 @@ private:
     std::vector<ByteBuffer> rowBytes_;   // and their bytes, where two threads encode them
     ByteBuffer buffer_;
     bool terminalGone_ = false;
+    bool cut_ = false;  // a stop ended the presentation on the terminal: show its rows again
 
     std::mutex mutex_;
     std::condition_variable wake_;

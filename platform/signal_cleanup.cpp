@@ -23,6 +23,32 @@ void restoreAndEnd(int signal)
     errno = interruptedError;
 }
 
+struct sigaction stopAction;
+
+// Ctrl-Z: the terminal as it was found for the time the program is stopped, then back to
+// painting (the presentation the stop cut short is shown again, whole).
+void stopAndContinue(int)
+{
+    const int interruptedError = errno;
+    Terminal* terminal = painted.load();
+    if (terminal)
+        terminal->suspendForStop();
+    // Stop as the signal's own action would: default, and let through (it is blocked while
+    // its handler runs), so the shell sees a job stopped by SIGTSTP. Execution goes on here
+    // after SIGCONT.
+    signal(SIGTSTP, SIG_DFL);
+    sigset_t stop, previous;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTSTP);
+    raise(SIGTSTP);
+    sigprocmask(SIG_UNBLOCK, &stop, &previous);
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    sigaction(SIGTSTP, &stopAction, nullptr);
+    if (terminal)
+        terminal->resumeAfterStop();
+    errno = interruptedError;
+}
+
 }  // namespace
 
 static_assert(sizeof handled / sizeof handled[0] == 4, "one slot a signal");
@@ -44,6 +70,13 @@ SignalCleanup::SignalCleanup(Terminal& terminal, ImageHandover& handover)
             continue;
         installed_[i] = sigaction(handled[i], &action, nullptr) == 0;
     }
+
+    // A stop from the terminal; left alone where it is ignored (a shell without job control).
+    stopAction.sa_handler = stopAndContinue;
+    stopAction.sa_flags = SA_RESTART;
+    sigfillset(&stopAction.sa_mask);  // nothing else runs while the terminal is handed back
+    if (sigaction(SIGTSTP, nullptr, &previousStop_) == 0 && previousStop_.sa_handler == SIG_DFL)
+        stopInstalled_ = sigaction(SIGTSTP, &stopAction, nullptr) == 0;
 }
 
 SignalCleanup::~SignalCleanup()
@@ -51,6 +84,8 @@ SignalCleanup::~SignalCleanup()
     for (int i = 0; i < signalCount; ++i)
         if (installed_[i])
             sigaction(handled[i], &previous_[i], nullptr);
+    if (stopInstalled_)
+        sigaction(SIGTSTP, &previousStop_, nullptr);
     painted.store(nullptr);
     handedOver.store(nullptr);
 }

@@ -9,7 +9,8 @@
 // While it lives, the signals that end a program from the terminal or the system (interrupt,
 // quit, hang-up, terminate) first restore the terminal, then end the program as they would
 // have: the exit status still tells the shell which signal it was. Image objects the terminal
-// has not taken are removed on the way. Signals the program was
+// has not taken are removed on the way. A stop from the terminal (Ctrl-Z) hands the terminal
+// back as it was found for the time the program is stopped. Signals the program was
 // started with ignored, or that someone else handles, are left alone.
 class SignalCleanup {
 public:
@@ -23,4 +24,6 @@ private:
     static constexpr int signalCount = 4;
     struct sigaction previous_[signalCount];
     bool installed_[signalCount] = {};
+    struct sigaction previousStop_;
+    bool stopInstalled_ = false;
 };

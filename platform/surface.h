@@ -44,6 +44,9 @@ public:
     // Whether row y changed since the last call for it; clears the mark.
     bool takeChanged(int y) { return changed_[y].exchange(false, std::memory_order_acquire); }
 
+    // Marks row y changed again: its showing was cut short.
+    void markChanged(int y) { changed_[y].store(true, std::memory_order_release); }
+
 private:
     int width_;
     int height_;

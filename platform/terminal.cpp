@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -15,6 +16,9 @@ namespace {
 // One write call takes at most this much; with the descriptor non-blocking it returns as soon
 // as the terminal's buffer is full anyway, so a signal handler never waits long for it.
 constexpr std::size_t maxWrite = 1 << 16;
+
+// Replies are a few dozen bytes; a terminal that sends more than this is not listened to.
+constexpr std::size_t maxReplies = 1 << 16;
 
 // If `data[0, written)` ends inside a UTF-8 character, the bytes that complete it (at most
 // three), packed with their count in the low byte; else 0.
@@ -80,12 +84,18 @@ Terminal::Terminal(int fd, bool owned) : fd_(fd), owned_(owned)
     // this changes no descriptor the program shares with its shell.
     fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
     hasModes_ = tcgetattr(fd_, &original_) == 0;
+    quiet_ = original_;
 }
 
 Terminal::~Terminal()
 {
     if (echoOff_.load())
         tcsetattr(fd_, TCSANOW, &original_);
+    // Late replies: never for the shell. Where standard input is this terminal, they went
+    // with the line that ended the wait (it is read whole), and what is left is the user's
+    // typing ahead, kept; where it is not, nothing read them.
+    if (unanswered_.load() && foreground() && !readsInput())
+        tcflush(fd_, TCIFLUSH);
     if (owned_)
         close(fd_);
 }
@@ -109,8 +119,11 @@ std::string Terminal::ask(const char* queries,
     raw.c_lflag &= tcflag_t(~(ICANON | ECHO | ECHONL));  // bytes as they come, not shown
     raw.c_cc[VMIN] = 0;
     raw.c_cc[VTIME] = 0;
+    asking_ = raw;
     echoOff_.store(true);  // a signal meanwhile restores the original modes
+    inAsk_.store(true);
     if (tcsetattr(fd_, TCSANOW, &raw) != 0) {
+        inAsk_.store(false);
         echoOff_.store(false);
         return replies;
     }
@@ -130,22 +143,28 @@ std::string Terminal::ask(const char* queries,
         if (n > 0) {
             replies.append(buffer, std::size_t(n));
             done = complete(replies);
+            if (!done && replies.size() > maxReplies)
+                break;
         } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
             gone_ = true;
         }
     }
 
-    if (!done)
+    if (!done) {
         tcflush(fd_, TCIFLUSH);
-    tcsetattr(fd_, TCSANOW, &original_);
-    echoOff_.store(false);
+        quiet_.c_lflag &= tcflag_t(~(ECHO | ECHONL));
+        unanswered_.store(true);
+    }
+    tcsetattr(fd_, TCSANOW, &quiet_);
+    echoOff_.store(!done);
+    inAsk_.store(false);
     return replies;
 }
 
 bool Terminal::enter()
 {
     busy_.store(true);
-    if (interrupted_.load()) {
+    if (refused()) {
         busy_.store(false);
         return false;
     }
@@ -184,7 +203,7 @@ bool Terminal::write(const char* data, std::size_t size)
 bool Terminal::waitWritable()
 {
     for (;;) {
-        if (interrupted_.load())
+        if (refused())
             return false;
         pollfd writable{fd_, POLLOUT, 0};
         const int ready = poll(&writable, 1, 100);
@@ -202,6 +221,13 @@ bool Terminal::waitWritable()
     }
 }
 
+bool Terminal::readsInput() const
+{
+    struct stat input, terminal;
+    return fstat(0, &input) == 0 && fstat(fd_, &terminal) == 0 && S_ISCHR(input.st_mode) &&
+           input.st_rdev == terminal.st_rdev;
+}
+
 bool Terminal::foreground() const
 {
     // Changing modes from a background process group would stop the whole program.
@@ -212,11 +238,13 @@ void Terminal::beginPaint()
 {
     // Changed only between enter() and leave(), so that a signal handler, which waits for
     // leave(), sees whether a presentation is open exactly as far as the output got.
+    cut_.store(false);  // a presentation a stop cut short is over: this one starts afresh
+    unfinished_.store(0);
     if (!enter())
         return;
     painting_.store(true);
-    if (hasModes_ && (original_.c_lflag & ECHO) && foreground()) {
-        termios quiet = original_;
+    if (hasModes_ && (quiet_.c_lflag & ECHO) && foreground()) {
+        termios quiet = quiet_;
         quiet.c_lflag &= tcflag_t(~(ECHO | ECHONL));  // typed keys stay in the input, unechoed
         if (tcsetattr(fd_, TCSANOW, &quiet) == 0)
             echoOff_.store(true);
@@ -228,7 +256,8 @@ void Terminal::endPaint()
 {
     if (!enter())
         return;  // a signal handler ends the presentation instead
-    if (echoOff_.load() && (tcsetattr(fd_, TCSANOW, &original_) == 0 || !foreground()))
+    if (echoOff_.load() && !unanswered_.load() &&
+        (tcsetattr(fd_, TCSANOW, &quiet_) == 0 || !foreground()))
         echoOff_.store(false);
     painting_.store(false);
     leave();
@@ -239,15 +268,44 @@ void Terminal::restoreAfterSignal() noexcept
     if (restored_.exchange(true))
         return;
     interrupted_.store(true);
+    waitForWriter();
+    endFromHandler();
+    if (inAsk_.load() || unanswered_.load())
+        tcflush(fd_, TCIFLUSH);  // replies on their way: never for the shell
+}
 
+void Terminal::suspendForStop() noexcept
+{
+    stopped_.store(true);
+    waitForWriter();
+    if (painting_.load())
+        cut_.store(true);
+    endFromHandler();
+}
+
+void Terminal::resumeAfterStop() noexcept
+{
+    // Back in the foreground (fg), the modes the program was in come back; in the background
+    // (bg) they would stop it again, so they wait for the next presentation.
+    if (hasModes_ && foreground() && (inAsk_.load() || unanswered_.load()) &&
+        tcsetattr(fd_, TCSANOW, inAsk_.load() ? &asking_ : &quiet_) == 0)
+        echoOff_.store(true);
+    stopped_.store(false);
+}
+
+void Terminal::waitForWriter() noexcept
+{
     // A write in flight returns within microseconds (the descriptor does not block); the
     // bound only matters if the handler interrupted the very thread that was writing.
     for (int waited = 0; busy_.load() && waited < 200; ++waited) {
         const timespec millisecond{0, 1000000};
         nanosleep(&millisecond, nullptr);
     }
+}
 
-    if (painting_.load()) {
+void Terminal::endFromHandler() noexcept
+{
+    if (painting_.exchange(false)) {
         // Complete a glyph the last write cut, so the next byte is not taken as part of it;
         // the ESC that follows ends any escape sequence left open.
         const std::uint32_t rest = unfinished_.load();
@@ -261,6 +319,6 @@ void Terminal::restoreAfterSignal() noexcept
         writeFromHandler(fd_, "\x1b\\", 2);
         writeFromHandler(fd_, paintEpilogue, sizeof paintEpilogue - 1);
     }
-    if (echoOff_.load())
+    if (echoOff_.exchange(false))
         tcsetattr(fd_, TCSANOW, &original_);
 }

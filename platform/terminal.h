@@ -41,10 +41,13 @@ public:
     Size size() const;
 
     // Sends `queries` and reads the replies until `complete` holds for them or `limit` has
-    // passed; returns what arrived. Only from the foreground: elsewhere it asks nothing and
-    // returns "". Meanwhile input is read raw and unechoed, so no reply shows on the screen;
-    // a terminal that did not finish in time has the rest of its input thrown away, so that
-    // late replies cannot reach the program's own read of standard input.
+    // passed; returns what arrived (at most 64 KB: a terminal that sends more is not asked
+    // further). Only from the foreground: elsewhere it asks nothing and returns "". Meanwhile
+    // input is read raw and unechoed, so no reply shows on the screen. A terminal that did not
+    // finish in time may still answer later: its input is thrown away now, echo stays off for
+    // the rest of the run (a late reply never shows), and where standard input is not this
+    // terminal (nothing reads the replies then) its input is thrown away again when it is
+    // closed, so that no reply reaches the shell.
     std::string ask(const char* queries, const std::function<bool(const std::string&)>& complete,
                     std::chrono::milliseconds limit);
 
@@ -63,17 +66,37 @@ public:
     // Async-signal-safe; does its work once.
     void restoreAfterSignal() noexcept;
 
+    // For a handler of a stop from the terminal (Ctrl-Z): the same, but only for the time the
+    // program is stopped. Afterwards the modes it was asking or painting in come back, and a
+    // presentation that was cut is refused from then on (write() returns false and
+    // presentationCut() says why) until the next beginPaint(): its rows must be shown anew.
+    // Async-signal-safe.
+    void suspendForStop() noexcept;
+    void resumeAfterStop() noexcept;
+    bool presentationCut() const { return cut_.load() || stopped_.load(); }
+
 private:
     Terminal(int fd, bool owned);
     bool enter();
     void leave();
     bool waitWritable();
     bool foreground() const;
+    bool readsInput() const;  // whether standard input is this terminal
+    bool refused() const { return interrupted_.load() || stopped_.load() || cut_.load(); }
+    // From a signal handler: waits for a write in flight; ends an open presentation and gives
+    // the terminal its modes back.
+    void waitForWriter() noexcept;
+    void endFromHandler() noexcept;
 
     const int fd_;
     const bool owned_;
     bool hasModes_ = false;
     termios original_{};
+    termios quiet_{};   // the modes between presentations: the original, or echo off for good
+                        // once a terminal failed to answer in time
+    termios asking_{};  // raw and unechoed, while replies are read
+    std::atomic<bool> inAsk_{false};
+    std::atomic<bool> unanswered_{false};
 
     // State shared with a signal handler, which may run at any point of the painting thread's
     // work: the handler announces itself in `interrupted_`, then waits for `busy_` to clear;
@@ -85,5 +108,7 @@ private:
     std::atomic<bool> echoOff_{false};
     std::atomic<std::uint32_t> unfinished_{0};  // rest of a cut character: length, then bytes
     std::atomic<bool> restored_{false};
+    std::atomic<bool> stopped_{false};  // a stop signal's handler is at work
+    std::atomic<bool> cut_{false};      // the presentation it found open was ended
     bool gone_ = false;
 };

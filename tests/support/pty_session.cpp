@@ -100,6 +100,30 @@ void PtySession::signal(int number)
     kill(pid_, number);
 }
 
+std::size_t PtySession::typeSome(const std::string& bytes)
+{
+    pollfd writable{master_, POLLOUT, 0};
+    if (poll(&writable, 1, 0) <= 0)
+        return 0;
+    const int flags = fcntl(master_, F_GETFL);
+    fcntl(master_, F_SETFL, flags | O_NONBLOCK);
+    const ssize_t n = ::write(master_, bytes.data(), bytes.size());
+    fcntl(master_, F_SETFL, flags);
+    return n > 0 ? std::size_t(n) : 0;
+}
+
+void PtySession::hangUp()
+{
+    close(master_);
+    master_ = -1;
+}
+
+int PtySession::pendingInput() const
+{
+    int count = 0;
+    return ioctl(slave_, FIONREAD, &count) == 0 ? count : -1;
+}
+
 bool PtySession::readSome(std::chrono::milliseconds limit)
 {
     pollfd readable{master_, POLLIN, 0};
@@ -112,7 +136,11 @@ bool PtySession::readSome(std::chrono::milliseconds limit)
     output_.append(buffer, std::size_t(n));
     if (responder_) {
         const std::string reply = responder_(std::string(buffer, std::size_t(n)));
-        if (!reply.empty())
+        for (std::size_t i = 0; trickle_ && i < reply.size(); ++i) {
+            type(reply.substr(i, 1));
+            usleep(1000);
+        }
+        if (!trickle_ && !reply.empty())
             type(reply);
     }
     lastOutputAt_ = std::chrono::steady_clock::now();  // after the terminal has dealt with it

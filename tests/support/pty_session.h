@@ -33,14 +33,22 @@ public:
                Output output = Output::files);
 
     void type(const std::string& keys);
+    // As much of `bytes` as the terminal takes without waiting; how much that was.
+    std::size_t typeSome(const std::string& bytes);
 
     // What the terminal answers to what the program writes: given each new piece of output,
     // the bytes to send back. By default a plain text terminal: it answers the device
     // attributes query (without sixel) and nothing else.
     using Responder = std::function<std::string(const std::string& piece)>;
     void answerWith(Responder responder) { responder_ = std::move(responder); }
+    // Replies go one byte at a time, a millisecond apart, as over a slow line.
+    void answerByteByByte() { trickle_ = true; }
     static std::string plainTerminal(const std::string& piece);
     void signal(int number);
+    // The window closes: the terminal's side is gone (the program gets SIGHUP, then EIO).
+    void hangUp();
+    // Bytes waiting in the terminal's input that nobody has read.
+    int pendingInput() const;
 
     // Reads what the program writes until `done` holds for all of it, the program ends, or
     // the time is up. Returns whether `done` held.
@@ -71,6 +79,7 @@ private:
     int status_ = -1;
     std::string output_;
     Responder responder_ = plainTerminal;
+    bool trickle_ = false;
     std::chrono::steady_clock::time_point lastOutputAt_{};
     std::string outPath_, errPath_;
 };
