@@ -11,6 +11,8 @@ cd "$(dirname "$0")/.."
 bash examples/install_packages.sh cmake g++ make zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
 # For the checks in real terminals on a virtual X display.
 bash examples/install_packages.sh xvfb x11-utils imagemagick fonts-dejavu-core xterm kitty
+# Memcheck over whole runs.
+bash examples/install_packages.sh valgrind
 
 build=${BUILD_DIR:-build}
 # shellcheck disable=SC2086  # the extra arguments are words on purpose

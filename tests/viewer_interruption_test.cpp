@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -270,6 +271,51 @@ TEST(HostileTerminal, AWindowThatGoesAwayMidPaintEndsTheRun)
             EXPECT_TRUE(WIFEXITED(session.status()) && WEXITSTATUS(session.status()) == 0);
         else
             EXPECT_TRUE(WIFSIGNALED(session.status()) && WTERMSIG(session.status()) == SIGHUP);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Memcheck over whole runs: every canvas, and the files that end the run early. Not where the
+// program is built with sanitizers (they and valgrind do not mix), nor without valgrind.
+TEST(Memcheck, RunsLeakNothingAndReadNothingUnset)
+{
+#ifdef VIEWER_SANITIZED
+    GTEST_SKIP() << "built with sanitizers";
+#endif
+    if (std::system("valgrind --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "valgrind is not installed";
+    LocalKittyTerminal localKitty;
+    const struct {
+        const char* name;
+        PtySession::Responder terminal;
+        std::string file;
+    } runs[] = {
+        {"text cells", PtySession::plainTerminal, samplePicture()},
+        {"kitty", kittyTerminal, samplePicture()},
+        {"kitty on this machine", localKitty.responder(), samplePicture()},
+        {"sixel", sixelTerminal, samplePicture()},
+        {"a file cut short", PtySession::plainTerminal, samplePicture().substr(0, 3000)},
+        {"a header cut short", PtySession::plainTerminal, samplePicture().substr(0, 40)},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.name);
+        TempDir dir;
+        dir.write("Painting.bmp", run.file);
+        PtySession session(100, 40, 800, 680);
+        session.answerWith(run.terminal);
+        session.start("valgrind", dir.path(), PtySession::Input::empty,
+                      {"--quiet", "--error-exitcode=99", "--leak-check=full",
+                       "--errors-for-leak-kinds=definite,indirect",
+                       "--log-file=" + dir.path() + "/memcheck.log", VIEWER_PATH});
+        ASSERT_TRUE(session.waitForExit(60s));
+        std::ifstream log(dir.path() + "/memcheck.log");
+        const std::string report((std::istreambuf_iterator<char>(log)),
+                                 std::istreambuf_iterator<char>());
+        EXPECT_TRUE(WIFEXITED(session.status()) && WEXITSTATUS(session.status()) != 99) << report;
+        EXPECT_EQ(report, "");
     }
 }
 
