@@ -66,6 +66,25 @@ TEST(Interruption, ASignalWhileTheTerminalIsAskedRestoresItsModes)
     }
 }
 
+TEST(Interruption, AStopWhileTheTerminalIsAskedLetsTheRunGoOnAfterwards)
+{
+    // The handler hands the terminal back and takes the asking modes again on the way back
+    // (the kernel does not stop this orphaned process; see the next test).
+    TempDir dir;
+    dir.write("Painting.bmp", samplePicture());
+    PtySession session(200, 60);
+    session.answerWith(nullptr);
+    const termios before = session.modes();
+    session.start(VIEWER_PATH, dir.path());
+    ASSERT_TRUE(session.readUntil([](const std::string& out) { return !out.empty(); }, 10s));
+    session.signal(SIGTSTP);
+    EXPECT_TRUE(session.readUntil(showsSample, 10s));
+    session.type("\n");
+    ASSERT_TRUE(session.waitForExit(10s));
+    EXPECT_TRUE(WIFEXITED(session.status()) && WEXITSTATUS(session.status()) == 0);
+    EXPECT_TRUE(sameModes(before, session.modes()));
+}
+
 TEST(Interruption, AStopMidPaintEndsThePresentationAndTheContinueShowsItAllAgain)
 {
     // The program runs as its own session here, so the stop signal's handler runs but the
