@@ -34,18 +34,23 @@ bool KittyLocalEncoder::handOver(const Surface& surface, int firstRow, int lastR
                                  const CellGeometry& cells, ByteBuffer& out)
 {
     const int right = std::min(surface.width(), cells.columns * cells.cellWidth);
-    int top = firstRow * cells.cellHeight;
-    int bottom = std::min((lastRow + 1) * cells.cellHeight, surface.height());
+    const int runTop = firstRow * cells.cellHeight;
+    const int runBottom = std::min((lastRow + 1) * cells.cellHeight, surface.height());
 
-    // The painted rectangle: rows without a painted pixel are left out above and below, the
-    // image placed by a pixel offset within its first cell.
-    int first, last, a, b;
-    if (!surface.paintedSpan(top, bottom, right, first, last))
+    // The painted rectangle, in one look at each row: rows without a painted pixel are left
+    // out above and below, the image placed by a pixel offset within its first cell.
+    int first = right, last = -1, top = runBottom, bottom = runTop;
+    for (int y = runTop; y < runBottom; ++y) {
+        int rowFirst, rowLast;
+        if (!surface.paintedSpan(y, y + 1, right, rowFirst, rowLast))
+            continue;
+        first = std::min(first, rowFirst);
+        last = std::max(last, rowLast);
+        top = std::min(top, y);
+        bottom = y + 1;
+    }
+    if (last < 0)
         return true;
-    while (!surface.paintedSpan(top, top + 1, right, a, b))
-        ++top;
-    while (!surface.paintedSpan(bottom - 1, bottom, right, a, b))
-        --bottom;
     const int width = last - first + 1, height = bottom - top;
     const int channels = kittyChannels(surface, first, top, width, height);
 
