@@ -10,9 +10,7 @@
 #include <map>
 #include <sstream>
 
-namespace {
-
-std::map<std::string, std::string> keys(const std::string& control)
+std::map<std::string, std::string> kittyKeys(const std::string& control)
 {
     std::map<std::string, std::string> values;
     std::stringstream fields(control);
@@ -23,12 +21,6 @@ std::map<std::string, std::string> keys(const std::string& control)
             values[field.substr(0, equals)] = field.substr(equals + 1);
     }
     return values;
-}
-
-int number(const std::map<std::string, std::string>& values, const std::string& key)
-{
-    const auto found = values.find(key);
-    return found == values.end() ? 0 : std::atoi(found->second.c_str());
 }
 
 bool decodeBase64(const std::string& text, std::string& bytes)
@@ -57,6 +49,14 @@ bool decodeBase64(const std::string& text, std::string& bytes)
             bytes += char(bits & 0xFF);
     }
     return true;
+}
+
+namespace {
+
+int number(const std::map<std::string, std::string>& values, const std::string& key)
+{
+    const auto found = values.find(key);
+    return found == values.end() ? 0 : std::atoi(found->second.c_str());
 }
 
 }  // namespace
@@ -246,14 +246,14 @@ void ImageScreen::string(const std::string& body)
 void ImageScreen::kitty(const std::string& control, const std::string& payload)
 {
     // The first piece carries the keys; later pieces only m (and q).
-    const auto values = keys(control);
+    const auto values = kittyKeys(control);
     if (kittyControl_.empty())
         kittyControl_ = control;
     kittyPayload_ += payload;
     if (number(values, "m") == 1)
         return;
 
-    const auto image = keys(kittyControl_);
+    const auto image = kittyKeys(kittyControl_);
     const std::string data = kittyPayload_;
     kittyControl_.clear();
     kittyPayload_.clear();
@@ -327,7 +327,7 @@ void ImageScreen::kitty(const std::string& control, const std::string& payload)
 
 void ImageScreen::kittyDelete(const std::string& control)
 {
-    const auto values = keys(control);
+    const auto values = kittyKeys(control);
     if (!values.count("d") || values.at("d") != "I" || number(values, "q") != 2) {
         problem("a kitty deletion other than d=I, q=2: " + control);
         return;

@@ -7,8 +7,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
+
+// The keys of a kitty graphics command ("a=T,f=24,..."), and base64 as its payload carries it
+// (false where the text is not base64).
+std::map<std::string, std::string> kittyKeys(const std::string& control);
+bool decodeBase64(const std::string& text, std::string& bytes);
 
 class ImageScreen {
 public:

@@ -4,40 +4,6 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-namespace {
-
-std::string decodeName(const std::string& base64)
-{
-    static const std::string digits =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string name;
-    unsigned bits = 0;
-    int count = 0;
-    for (const char c : base64) {
-        const std::size_t value = digits.find(c);
-        if (value == std::string::npos)
-            break;
-        bits = bits << 6 | unsigned(value);
-        count += 6;
-        if (count >= 8) {
-            count -= 8;
-            name += char((bits >> count) & 0xFF);
-        }
-    }
-    return name;
-}
-
-std::string keyValue(const std::string& control, const std::string& key)
-{
-    const std::size_t at = ("," + control).find("," + key + "=");
-    if (at == std::string::npos)
-        return "";
-    const std::size_t start = at + key.size() + 1;
-    return control.substr(start, control.find(',', start) - start);
-}
-
-}  // namespace
-
 std::string kittyTerminal(const std::string& piece)
 {
     std::string reply;
@@ -96,9 +62,13 @@ struct LocalKittyTerminal::State {
             unfinished.erase(0, end + 2);
             const std::size_t semicolon = body.find(';');
             const std::string control = body.substr(0, semicolon);
-            const std::string medium = keyValue(control, "t");
-            const std::string id = keyValue(control, "i");
-            const bool query = keyValue(control, "a") == "q";
+            const auto keys = kittyKeys(control);
+            auto key = [&](const char* name) {
+                const auto found = keys.find(name);
+                return found == keys.end() ? std::string() : found->second;
+            };
+            const std::string medium = key("t"), id = key("i");
+            const bool query = key("a") == "q";
             if (medium != "s" && medium != "t") {
                 if (query)
                     reply += "\x1b_Gi=" + id + ";OK\x1b\\";
@@ -110,7 +80,9 @@ struct LocalKittyTerminal::State {
                     reply += "\x1b_Gi=" + id + ";EBADF:Failed to open file\x1b\\";
                 continue;
             }
-            const bool read = take(medium[0], decodeName(body.substr(semicolon + 1)));
+            std::string name;
+            const bool read = decodeBase64(body.substr(semicolon + 1), name) &&
+                              take(medium[0], name);
             if (query)
                 reply += "\x1b_Gi=" + id + (read ? ";OK" : ";ENOENT:no such object") + "\x1b\\";
         }
