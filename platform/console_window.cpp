@@ -97,9 +97,9 @@ struct HDC__ {
 
 namespace {
 
-// A terminal that never answers costs at most this, once (a quarter of a second in all,
-// with the painting).
-constexpr std::chrono::milliseconds probeLimit(230);
+// A terminal that never answers costs at most this, once: 230 ms, a quarter of a second in all
+// with the painting (sanitized builds, many times slower, are built to wait longer).
+constexpr std::chrono::milliseconds probeLimit(VIEWER_PROBE_LIMIT_MS);
 
 // The program's one window and its one canvas live until the program ends: when it returns
 // from main, the canvas goes first (its last pixels shown, the terminal restored), then the

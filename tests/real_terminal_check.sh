@@ -33,8 +33,11 @@ for _ in $(seq 100); do [ -s display.txt ] && break; sleep 0.1; done
 [ -s display.txt ] || { echo "skipped: Xvfb did not start"; exit 77; }
 export DISPLAY=:$(head -n 1 display.txt)
 
-# The viewer waits for Enter; the terminal goes away when the check is done.
-run="cd '$work' && '$viewer'; sleep 60"
+# The viewer starts once the terminal's window is up and settled (a terminal still starting, on
+# a loaded machine, can answer its questions later than the viewer waits); it waits for Enter,
+# and the terminal goes away when the check is done.
+mkfifo go
+run="cat '$work/go' >/dev/null; cd '$work' && '$viewer'; sleep 60"
 case "$terminal" in
   xterm)
     xterm -ti vt340 -xrm 'XTerm*numColorRegisters: 1024' -xrm 'XTerm*internalBorder: 0' \
@@ -50,13 +53,21 @@ case "$terminal" in
 esac
 term_pid=$!
 
+window=
+for _ in $(seq 100); do
+  window=$(xwininfo -root -tree 2>/dev/null | awk -v t="$terminal" 'tolower($0) ~ t && /[0-9]+x[0-9]+\+/ { print $1; exit }')
+  [ -n "$window" ] && break
+  sleep 0.2
+done
+[ -n "$window" ] || { echo "$terminal: no window appeared"; exit 1; }
+sleep 1
+echo go >go
+
 size=$(identify -format '%wx%h' Painting.bmp)
 convert Painting.bmp -flip expected.png  # rows are painted in stored order
 differ=unknown
 for _ in $(seq 40); do
   sleep 0.5
-  window=$(xwininfo -root -tree 2>/dev/null | awk -v t="$terminal" 'tolower($0) ~ t && /[0-9]+x[0-9]+\+/ { print $1; exit }')
-  [ -n "$window" ] || continue
   x=$(xwininfo -id "$window" | awk '/Absolute upper-left X/ { print $4 }')
   y=$(xwininfo -id "$window" | awk '/Absolute upper-left Y/ { print $4 }')
   import -window root screen.png 2>/dev/null || continue
