@@ -6,11 +6,11 @@
 #include <memory>
 #include <random>
 
-#include "platform/byte_buffer.h"
-#include "platform/halfblock_encoder.h"
-#include "platform/kitty_encoder.h"
-#include "platform/sixel_encoder.h"
-#include "platform/surface.h"
+#include "console/bytes/byte_buffer.h"
+#include "console/encoders/halfblock_encoder.h"
+#include "console/encoders/kitty_encoder.h"
+#include "console/encoders/sixel_encoder.h"
+#include "console/surface/surface.h"
 
 namespace {
 

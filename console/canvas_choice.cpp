@@ -1,4 +1,4 @@
-#include "platform/canvas_choice.h"
+#include "console/canvas_choice.h"
 
 #include <algorithm>
 

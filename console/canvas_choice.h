@@ -2,9 +2,9 @@
 // show them (kitty graphics, else sixel), text cells of two pixels each where it cannot.
 #pragma once
 
-#include "platform/encoder.h"
-#include "platform/terminal.h"
-#include "platform/terminal_probe.h"
+#include "console/encoders/encoder.h"
+#include "console/terminal/terminal.h"
+#include "console/terminal/terminal_probe.h"
 
 struct CanvasChoice {
     enum class Kind { halfBlocks, kitty, sixel } kind = Kind::halfBlocks;

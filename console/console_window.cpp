@@ -8,17 +8,17 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/canvas_choice.h"
-#include "platform/halfblock_encoder.h"
-#include "platform/image_handover.h"
-#include "platform/kitty_encoder.h"
-#include "platform/kitty_local_encoder.h"
-#include "platform/presenter.h"
-#include "platform/signal_cleanup.h"
-#include "platform/sixel_encoder.h"
-#include "platform/surface.h"
-#include "platform/terminal.h"
-#include "platform/terminal_probe.h"
+#include "console/canvas_choice.h"
+#include "console/encoders/halfblock_encoder.h"
+#include "console/encoders/kitty_encoder.h"
+#include "console/encoders/kitty_local_encoder.h"
+#include "console/encoders/sixel_encoder.h"
+#include "console/presenter.h"
+#include "console/surface/surface.h"
+#include "console/terminal/image_handover.h"
+#include "console/terminal/signal_cleanup.h"
+#include "console/terminal/terminal.h"
+#include "console/terminal/terminal_probe.h"
 #include "platform/win32.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/presenter.h"
+#include "console/presenter.h"
 
 #include <signal.h>
 

@@ -7,10 +7,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/byte_buffer.h"
-#include "platform/encoder.h"
-#include "platform/surface.h"
-#include "platform/terminal.h"
+#include "console/bytes/byte_buffer.h"
+#include "console/encoders/encoder.h"
+#include "console/surface/surface.h"
+#include "console/terminal/terminal.h"
 
 // The program never tells its canvas that a picture is done: it only sets pixels. So a thread
 // of the canvas's own looks at the surface every tick, and sends the text rows that changed

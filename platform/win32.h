@@ -2,7 +2,8 @@
 //
 // On Windows they are the system's own (user32, gdi32, kernel32). Elsewhere this program's
 // console canvas provides them under the same names and signatures, painting the terminal
-// the program runs in (console_window.cpp). This is the one place that tells the two apart.
+// the program runs in (console/console_window.cpp). This is the one place that tells the two
+// apart.
 //
 // A test build defines VIEWER_PLATFORM_STAND_IN to link the program against a stand-in of its
 // own on every system, Windows included.

@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "platform/byte_buffer.h"
-#include "platform/surface.h"
+#include "console/bytes/byte_buffer.h"
+#include "console/surface/surface.h"
 
 // How the surface's pixels meet the terminal's text cells.
 struct CellGeometry {

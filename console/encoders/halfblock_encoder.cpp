@@ -1,6 +1,6 @@
-#include "platform/halfblock_encoder.h"
+#include "console/encoders/halfblock_encoder.h"
 
-#include "platform/decimal.h"
+#include "console/bytes/decimal.h"
 
 #include <algorithm>
 #include <cstring>

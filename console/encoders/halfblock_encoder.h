@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include "platform/encoder.h"
+#include "console/encoders/encoder.h"
 
 // Its cells are 1 x 2 pixels. Cells whose two pixels were never painted are stepped over and
 // keep what the terminal shows there; an unpainted half of a painted cell shows the terminal's

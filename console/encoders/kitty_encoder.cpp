@@ -1,11 +1,11 @@
-#include "platform/kitty_encoder.h"
+#include "console/encoders/kitty_encoder.h"
 
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/base64.h"
+#include "console/bytes/base64.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/encoder.h"
+#include "console/encoders/encoder.h"
 
 // The pixels of a rectangle of the surface as a kitty image takes them: 3 channels (RGB) where
 // every pixel in it was painted, else 4 (RGBA) with the unpainted ones fully transparent.

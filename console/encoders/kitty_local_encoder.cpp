@@ -1,10 +1,10 @@
-#include "platform/kitty_local_encoder.h"
+#include "console/encoders/kitty_local_encoder.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "platform/base64.h"
+#include "console/bytes/base64.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/encoder.h"
-#include "platform/image_handover.h"
-#include "platform/kitty_encoder.h"
+#include "console/encoders/encoder.h"
+#include "console/encoders/kitty_encoder.h"
+#include "console/terminal/image_handover.h"
 
 class KittyLocalEncoder final : public Encoder {
 public:

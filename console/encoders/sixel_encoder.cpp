@@ -1,6 +1,6 @@
-#include "platform/sixel_encoder.h"
+#include "console/encoders/sixel_encoder.h"
 
-#include "platform/decimal.h"
+#include "console/bytes/decimal.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/encoder.h"
+#include "console/encoders/encoder.h"
 
 class SixelEncoder final : public Encoder {
 public:

@@ -1,4 +1,4 @@
-#include "platform/image_handover.h"
+#include "console/terminal/image_handover.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

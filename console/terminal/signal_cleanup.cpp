@@ -1,4 +1,4 @@
-#include "platform/signal_cleanup.h"
+#include "console/terminal/signal_cleanup.h"
 
 #include <atomic>
 #include <cerrno>

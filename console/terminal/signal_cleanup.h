@@ -3,8 +3,8 @@
 
 #include <signal.h>
 
-#include "platform/image_handover.h"
-#include "platform/terminal.h"
+#include "console/terminal/image_handover.h"
+#include "console/terminal/terminal.h"
 
 // While it lives, the signals that end a program from the terminal or the system (interrupt,
 // quit, hang-up, terminate) first restore the terminal, then end the program as they would

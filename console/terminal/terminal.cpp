@@ -1,4 +1,4 @@
-#include "platform/terminal.h"
+#include "console/terminal/terminal.h"
 
 #include <fcntl.h>
 #include <poll.h>

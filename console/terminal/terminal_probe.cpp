@@ -1,10 +1,10 @@
-#include "platform/terminal_probe.h"
+#include "console/terminal/terminal_probe.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
-#include "platform/base64.h"
+#include "console/bytes/base64.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The presenting thread against a real pseudo-terminal, while the test paints from its own
 // thread as the program does. Run under ThreadSanitizer in CI.
-#include "platform/presenter.h"
+#include "console/presenter.h"
 
-#include "platform/halfblock_encoder.h"
+#include "console/encoders/halfblock_encoder.h"
 
 #include <gtest/gtest.h>
 

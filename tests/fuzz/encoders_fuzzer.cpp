@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "console/encoders/halfblock_encoder.h"
+#include "console/encoders/kitty_encoder.h"
+#include "console/encoders/kitty_local_encoder.h"
+#include "console/encoders/sixel_encoder.h"
+#include "console/terminal/image_handover.h"
 #include "image_screen.h"
-#include "platform/halfblock_encoder.h"
-#include "platform/image_handover.h"
-#include "platform/kitty_encoder.h"
-#include "platform/kitty_local_encoder.h"
-#include "platform/sixel_encoder.h"
 #include "screen_model.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/canvas_choice.h"
-#include "platform/terminal_probe.h"
+#include "console/canvas_choice.h"
+#include "console/terminal/terminal_probe.h"
 
 namespace {
 

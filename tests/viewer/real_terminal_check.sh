@@ -4,7 +4,7 @@
 # area's corner, every pixel in place. Exits 77 (skipped) where the X server, the terminal or
 # ImageMagick is missing.
 #
-# Usage: tests/real_terminal_check.sh xterm|kitty VIEWER PICTURE.bmp
+# Usage: tests/viewer/real_terminal_check.sh xterm|kitty VIEWER PICTURE.bmp
 #   xterm: xterm -ti vt340 with 1024 colour registers: sixel images; colours are compared
 #          within what sixel's percentages can carry (1.5%).
 #   kitty: kitty graphics; every pixel must be exact.

@@ -3,7 +3,7 @@
 # console window (wineconsole) on an X display, and the pixels it painted through GetDC and
 # SetPixel are compared with the picture, from client offset (10, 10) on.
 #
-# Usage: tests/wine_console_check.sh WINDOWS_BUILD_DIR [PICTURE.bmp]
+# Usage: tests/viewer/wine_console_check.sh WINDOWS_BUILD_DIR [PICTURE.bmp]
 #   (WINDOWS_BUILD_DIR as made with --toolchain cmake/mingw-x86_64.cmake; PICTURE defaults to
 #   examples/Painting.bmp). Needs wine, xvfb, x11-utils and imagemagick. Prints how many rows
 #   and pixels match; exits 0 only if all of them do.
@@ -13,7 +13,7 @@
 # by CI.
 set -euo pipefail
 build=$(realpath "$1")
-picture=$(realpath "${2:-$(dirname "$0")/../examples/Painting.bmp}")
+picture=$(realpath "${2:-$(dirname "$0")/../../examples/Painting.bmp}")
 export WINEDEBUG=-all
 
 work=$(mktemp -d)

@@ -1,7 +1,7 @@
 // The kitty and sixel encodings, decoded by a model of a graphics terminal that shares no code
 // with them, and compared with what was painted.
-#include "platform/kitty_encoder.h"
-#include "platform/sixel_encoder.h"
+#include "console/encoders/kitty_encoder.h"
+#include "console/encoders/sixel_encoder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The half-block encoding, checked by feeding its bytes to a model of a terminal screen and
 // comparing what the screen shows with what was painted.
-#include "platform/halfblock_encoder.h"
+#include "console/encoders/halfblock_encoder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // kitty images handed over in shared memory: decoded by the screen model, which reads the
 // objects where they lie (no terminal takes them here), and what is left behind afterwards.
-#include "platform/kitty_local_encoder.h"
+#include "console/encoders/kitty_local_encoder.h"
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>

@@ -1,4 +1,4 @@
-#include "platform/surface.h"
+#include "console/surface/surface.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Terminal output: complete under a slow reader, and cut cleanly when a signal ends it.
-#include "platform/terminal.h"
+#include "console/terminal/terminal.h"
 
 #include <gtest/gtest.h>
 
