@@ -13,6 +13,8 @@ bash examples/install_packages.sh cmake g++ make zlib1g-dev libgtest-dev libgmoc
 bash examples/install_packages.sh xvfb x11-utils imagemagick fonts-dejavu-core xterm kitty
 # Memcheck over whole runs.
 bash examples/install_packages.sh valgrind
+# The manual page's check: groff, and man to render it.
+bash examples/install_packages.sh groff-base man-db
 
 build=${BUILD_DIR:-build}
 # shellcheck disable=SC2086  # the extra arguments are words on purpose
