@@ -101,6 +101,45 @@ namespace {
 // with the painting (sanitized builds, many times slower, are built to wait longer).
 constexpr std::chrono::milliseconds probeLimit(VIEWER_PROBE_LIMIT_MS);
 
+bool answered(const std::string& replies)
+{
+    return parseReplies(replies).answered;
+}
+
+// What the terminal shows, in one write of questions or, where the kitty questions must wait
+// for the first answers, two; both within the one limit.
+TerminalAbilities askTerminal(Terminal& terminal, ImageHandover& handover)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const KittyQuestions kitty =
+        whenToAskKitty(std::getenv("TERM"), std::getenv("STY") != nullptr);
+    const char* sharedMemory = nullptr;
+    const char* file = nullptr;
+    auto makeObjects = [&] {
+        sharedMemory = probeObject(handover, ImageHandover::Medium::sharedMemory);
+        file = probeObject(handover, ImageHandover::Medium::temporaryFile);
+    };
+    if (kitty == KittyQuestions::first)
+        makeObjects();
+    std::string replies = terminal.ask(
+        firstQuestions(kitty == KittyQuestions::first, sharedMemory, file).c_str(), answered,
+        probeLimit);
+
+    const auto left = probeLimit - std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::steady_clock::now() - start);
+    const TerminalAbilities first = parseReplies(replies);
+    if (kitty == KittyQuestions::second && first.answered && !printsUnknownStrings(first) &&
+        left.count() > 0) {
+        makeObjects();
+        replies += terminal.ask(kittyQuestions(sharedMemory, file).c_str(), answered, left);
+    }
+    // A terminal that read them has removed them already; one that did not never will.
+    for (const char* object : {sharedMemory, file})
+        if (object)
+            handover.remove(object);
+    return parseReplies(replies);
+}
+
 // The program's one window and its one canvas live until the program ends: when it returns
 // from main, the canvas goes first (its last pixels shown, the terminal restored), then the
 // window. They are released in that order because they are declared in this one.
@@ -129,20 +168,8 @@ HDC GetDC(HWND window)
 
     if (!consoleCanvas) {
         Terminal& terminal = *window->terminal;
-        ImageHandover& handover = window->handover;
-        const bool insideScreen = std::getenv("STY") != nullptr;
-        const char* sharedMemory =
-            insideScreen ? nullptr : probeObject(handover, ImageHandover::Medium::sharedMemory);
-        const char* file =
-            insideScreen ? nullptr : probeObject(handover, ImageHandover::Medium::temporaryFile);
-        const TerminalAbilities abilities = parseReplies(terminal.ask(
-            probeQueries(insideScreen, sharedMemory, file).c_str(),
-            [](const std::string& replies) { return parseReplies(replies).answered; },
-            probeLimit));
-        // A terminal that read them has removed them already; one that did not never will.
-        for (const char* object : {sharedMemory, file})
-            if (object)
-                handover.remove(object);
+        const TerminalAbilities abilities = askTerminal(terminal, window->handover);
+        terminal.keepCursorHidden(abilities.cursor == TerminalAbilities::Cursor::hidden);
         consoleCanvas.reset(new HDC__(window, chooseCanvas(terminal.size(), abilities)));
     }
     return consoleCanvas.get();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 
 namespace {
 
@@ -86,7 +87,7 @@ void Presenter::present()
         showRuns(rows_, cells);
     else
         showRows(rows_, cells);
-    buffer_.append(Terminal::paintEpilogue, sizeof Terminal::paintEpilogue - 1);
+    buffer_.append(terminal_.epilogue(), std::strlen(terminal_.epilogue()));
     writeBuffer();
     terminal_.endPaint();
 

@@ -317,7 +317,7 @@ void Terminal::endFromHandler() noexcept
         // A string terminator ends an image cut short (kitty's APC, sixel's DCS); outside one
         // it does nothing.
         writeFromHandler(fd_, "\x1b\\", 2);
-        writeFromHandler(fd_, paintEpilogue, sizeof paintEpilogue - 1);
+        writeFromHandler(fd_, epilogue(), std::strlen(epilogue()));
     }
     if (echoOff_.exchange(false))
         tcsetattr(fd_, TCSANOW, &original_);

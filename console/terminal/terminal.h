@@ -16,9 +16,20 @@
 class Terminal {
 public:
     // What starts and ends every presentation: save the cursor (with its colours and
-    // attributes), hide it, start from the default colours; then the reverse.
+    // attributes), hide it, start from the default colours; then the reverse, the cursor shown
+    // again unless it was hidden when the program started.
     static constexpr char paintPrologue[] = "\x1b" "7" "\x1b[?25l" "\x1b[0m";
     static constexpr char paintEpilogue[] = "\x1b[0m" "\x1b" "8" "\x1b[?25h";
+    static constexpr char hiddenCursorEpilogue[] = "\x1b[0m" "\x1b" "8";
+    const char* epilogue() const
+    {
+        return cursorHidden_.load() ? hiddenCursorEpilogue : paintEpilogue;
+    }
+
+    // The terminal said its cursor was hidden when the program started (scripts and full-screen
+    // programs leave it so): every way out leaves it hidden. Where it does not say, the cursor
+    // is shown after each presentation.
+    void keepCursorHidden(bool hidden) { cursorHidden_.store(hidden); }
 
     struct Size {
         int columns = 0;  // 0: unknown
@@ -110,5 +121,6 @@ private:
     std::atomic<bool> restored_{false};
     std::atomic<bool> stopped_{false};  // a stop signal's handler is at work
     std::atomic<bool> cut_{false};      // the presentation it found open was ended
+    std::atomic<bool> cursorHidden_{false};
     bool gone_ = false;
 };

@@ -36,12 +36,23 @@ std::vector<int> numbers(const std::string& text)
 
 void controlSequence(const std::string& parameters, char final, TerminalAbilities& abilities)
 {
-    const bool questioned = !parameters.empty() && parameters[0] == '?';
-    const std::vector<int> p = numbers(questioned ? parameters.substr(1) : parameters);
+    const char marker = parameters.empty() ? '\0' : parameters[0];
+    const bool questioned = marker == '?';
+    const std::vector<int> p =
+        numbers(questioned || marker == '>' ? parameters.substr(1) : parameters);
     if (questioned && final == 'c') {  // DA1: ESC [ ? 62 ; 4 ; ... c
         abilities.answered = true;
+        abilities.deviceClass = p[0];
         for (std::size_t i = 1; i < p.size(); ++i)
             abilities.sixel = abilities.sixel || p[i] == 4;
+    } else if (marker == '>' && final == 'c') {  // DA2: ESC [ > 85 ; 95 ; 0 c
+        abilities.terminalType = p[0];
+    } else if (questioned && final == 'y' && p.size() == 2 && p[0] == 25) {
+        // DECRQM's answer for mode 25, "ESC [ ? 25 ; 1 $ y": 1 or 3 shown, 2 or 4 hidden.
+        if (p[1] == 1 || p[1] == 3)
+            abilities.cursor = TerminalAbilities::Cursor::shown;
+        else if (p[1] == 2 || p[1] == 4)
+            abilities.cursor = TerminalAbilities::Cursor::hidden;
     } else if (questioned && final == 'S' && p.size() >= 3 && p[1] == 0) {  // XTSMGRAPHICS
         if (p[0] == 1)
             abilities.colourRegisters = p[2];
@@ -57,17 +68,38 @@ void controlSequence(const std::string& parameters, char final, TerminalAbilitie
 
 }  // namespace
 
-std::string probeQueries(bool insideScreen, const char* sharedMemoryName, const char* fileName)
+KittyQuestions whenToAskKitty(const char* term, bool insideScreen)
+{
+    const std::string name = term ? term : "";
+    if (insideScreen || name.rfind("rxvt", 0) == 0 || name == "linux")
+        return KittyQuestions::never;
+    return name == "xterm-kitty" ? KittyQuestions::first : KittyQuestions::second;
+}
+
+bool printsUnknownStrings(const TerminalAbilities& first)
+{
+    return first.terminalType == 85 || first.terminalType == 83 || first.deviceClass == 6;
+}
+
+std::string kittyQuestions(const char* sharedMemoryName, const char* fileName)
+{
+    std::string queries = std::string("\x1b_") + directQuery + ",s=1,v=1,a=q,t=d,f=24;AAAA\x1b\\";
+    if (sharedMemoryName)
+        queries += localQuery(sharedMemoryQuery, 's', sharedMemoryName);
+    if (fileName)
+        queries += localQuery(fileQuery, 't', fileName);
+    return queries + "\x1b[c";
+}
+
+std::string firstQuestions(bool withKitty, const char* sharedMemoryName, const char* fileName)
 {
     std::string queries;
-    if (!insideScreen) {
-        queries = std::string("\x1b_") + directQuery + ",s=1,v=1,a=q,t=d,f=24;AAAA\x1b\\";
-        if (sharedMemoryName)
-            queries += localQuery(sharedMemoryQuery, 's', sharedMemoryName);
-        if (fileName)
-            queries += localQuery(fileQuery, 't', fileName);
+    if (withKitty) {
+        queries = kittyQuestions(sharedMemoryName, fileName);
+        queries.resize(queries.size() - 3);  // one fence, at the very end
     }
-    return queries + "\x1b[?1;1;0S" "\x1b[?2;1;0S" "\x1b[14t" "\x1b[16t" "\x1b[c";
+    return queries + "\x1b[?1;1;0S" "\x1b[?2;1;0S" "\x1b[14t" "\x1b[16t" "\x1b[?25$p" "\x1b[>c"
+                     "\x1b[c";
 }
 
 TerminalAbilities parseReplies(const std::string& replies)

@@ -13,6 +13,7 @@
 #include "child_process.h"
 #include "pty_session.h"
 #include "screen_model.h"
+#include "scripted_terminals.h"
 #include "temp_dir.h"
 
 namespace {
@@ -38,11 +39,12 @@ bool sameModes(const termios& a, const termios& b)
            a.c_lflag == b.c_lflag;
 }
 
-void expectRestored(const ScreenModel& screen)
+// `cursorShown`: as the cursor was when the program started.
+void expectRestored(const ScreenModel& screen, bool cursorShown = true)
 {
     EXPECT_EQ(screen.problems(), std::vector<std::string>{});
     EXPECT_FALSE(screen.insideSequence()) << "an escape sequence was left open";
-    EXPECT_TRUE(screen.cursorVisible());
+    EXPECT_EQ(screen.cursorVisible(), cursorShown);
     EXPECT_TRUE(screen.coloursDefault());
     EXPECT_EQ(screen.cursorRow(), 0) << "the cursor goes back where it was";
     EXPECT_EQ(screen.cursorColumn(), 0);
@@ -129,6 +131,9 @@ TEST(ViewerInTerminal, ASignalMidPaintLeavesTheTerminalAsItWas)
         TempDir dir;
         dir.write("Painting.bmp", picture);
         PtySession session(1020, 300);
+        // One of them in a terminal whose cursor was hidden: it stays hidden.
+        const bool hidden = signal == SIGTERM;
+        session.answerWith(hidden ? hiddenCursorTerminal : PtySession::plainTerminal);
         const termios before = session.modes();
         session.start(VIEWER_PATH, dir.path());
         // Read a little, then stop reading: the terminal's buffer fills and the program is
@@ -142,7 +147,45 @@ TEST(ViewerInTerminal, ASignalMidPaintLeavesTheTerminalAsItWas)
             << WEXITSTATUS(session.status()) << " and said " << session.standardError();
         EXPECT_EQ(WTERMSIG(session.status()), signal);
         EXPECT_TRUE(sameModes(before, session.modes()));
-        expectRestored(screenOf(session.output(), 1020, 300));
+        expectRestored(screenOf((hidden ? "\x1b[?25l" : "") + session.output(), 1020, 300),
+                       !hidden);
+    }
+}
+
+TEST(ViewerInTerminal, AsksNothingThatWouldPrintAndLeavesTheCursorAsItWas)
+{
+    const struct {
+        const char* terminal;
+        const char* term;  // the environment's TERM
+        PtySession::Responder answer;
+        bool printsStrings, cursorShown;
+    } terminals[] = {
+        {"rxvt-unicode", "rxvt-unicode-256color", rxvtTerminal, true, true},
+        {"rxvt-unicode calling itself xterm", "xterm-256color", rxvtTerminal, true, true},
+        {"the cursor hidden", "xterm-256color", hiddenCursorTerminal, false, false},
+        {"the cursor hidden, in kitty's name", "xterm-kitty", hiddenCursorTerminal, false, false},
+    };
+    const std::string picture = samplePicture();
+    const std::vector<std::uint32_t> want = expectedScreen(picture, 200, 60);
+    for (const auto& t : terminals) {
+        SCOPED_TRACE(t.terminal);
+        TempDir dir;
+        dir.write("Painting.bmp", picture);
+        PtySession session(200, 60);
+        session.setEnvironment("TERM", t.term);
+        session.answerWith(t.answer);
+        const std::string before = t.cursorShown ? "" : "\x1b[?25l";
+        session.start(VIEWER_PATH, dir.path());
+        EXPECT_TRUE(session.readUntil(
+            [&](const std::string& out) { return screenOf(out, 200, 60).differences(want).empty(); },
+            10s));
+        expectRestored(screenOf(before + session.output(), 200, 60), t.cursorShown);
+        session.type("\n");
+        ASSERT_TRUE(session.waitForExit(10s));
+        EXPECT_TRUE(WIFEXITED(session.status()) && WEXITSTATUS(session.status()) == 0);
+        if (t.printsStrings) {
+            EXPECT_EQ(session.output().find("\x1b_"), std::string::npos) << "a string was sent";
+        }
     }
 }
 

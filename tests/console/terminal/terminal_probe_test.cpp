@@ -154,19 +154,78 @@ TEST(CanvasChoice, AbsurdSizesStayBounded)
 
 namespace {
 
-TEST(TerminalQuestions, EndWithTheFenceAndSpareGnuScreenTheKittyQuery)
+TEST(TerminalQuestions, EndWithTheFenceAndCarryTheKittyQuestionsOnlyWhereAsked)
 {
-    for (const bool insideScreen : {false, true}) {
-        const std::string queries = probeQueries(insideScreen, "/viewer-1-0", "/tmp/f");
+    for (const bool withKitty : {false, true}) {
+        const std::string queries = firstQuestions(withKitty, "/viewer-1-0", "/tmp/f");
         EXPECT_EQ(queries.substr(queries.size() - 3), "\x1b[c") << "DA1 must come last";
-        EXPECT_EQ(queries.find("\x1b_G") != std::string::npos, !insideScreen);
+        EXPECT_EQ(queries.find("\x1b[c"), queries.size() - 3) << "one fence only";
+        EXPECT_EQ(queries.find("\x1b_G") != std::string::npos, withKitty);
+        EXPECT_NE(queries.find("\x1b[?25$p"), std::string::npos) << "the cursor's state";
     }
     // The objects' names in base64, each in its own query.
-    const std::string queries = probeQueries(false, "/viewer-1-0", "/tmp/f");
+    const std::string queries = kittyQuestions("/viewer-1-0", "/tmp/f");
+    EXPECT_EQ(queries.substr(queries.size() - 3), "\x1b[c");
     EXPECT_NE(queries.find("\x1b_Gi=4243,s=1,v=1,a=q,t=s,f=24;L3ZpZXdlci0xLTA=\x1b\\"),
               std::string::npos);
     EXPECT_NE(queries.find("\x1b_Gi=4244,s=1,v=1,a=q,t=t,f=24;L3RtcC9m\x1b\\"), std::string::npos);
-    EXPECT_EQ(probeQueries(false).find("t=s"), std::string::npos);
+    EXPECT_EQ(kittyQuestions().find("t=s"), std::string::npos);
+}
+
+TEST(TerminalQuestions, KittyQuestionsReachNoTerminalThatPrintsThem)
+{
+    // From the environment: at once for kitty, never where strings are printed, else after
+    // the first answers.
+    const struct {
+        const char* term;
+        bool insideScreen;
+        KittyQuestions when;
+    } environments[] = {
+        {"xterm-kitty", false, KittyQuestions::first},
+        {"xterm-kitty", true, KittyQuestions::never},  // GNU screen inside kitty
+        {"xterm-256color", false, KittyQuestions::second},
+        {nullptr, false, KittyQuestions::second},
+        {"rxvt-unicode-256color", false, KittyQuestions::never},
+        {"rxvt", false, KittyQuestions::never},
+        {"linux", false, KittyQuestions::never},
+        {"tmux-256color", false, KittyQuestions::second},
+    };
+    for (const auto& e : environments)
+        EXPECT_EQ(whenToAskKitty(e.term, e.insideScreen), e.when) << (e.term ? e.term : "no TERM");
+
+    // From the first answers (as the real terminals give them): who says it would print them.
+    const struct {
+        const char* terminal;
+        std::string replies;
+        bool prints;
+    } terminals[] = {
+        {"rxvt-unicode 9.30", "\x1b[?25;1$y\x1b[>85;95;0c\x1b[?1;2c", true},
+        {"GNU screen", "\x1b[>83;40800;0c\x1b[?1;2c", true},
+        {"the Linux console", "\x1b[?6c", true},
+        {"xterm 379", "\x1b[?25;1$y\x1b[>19;379;0c" + xtermSixelDa1, false},
+        {"kitty 0.26", "\x1b[?25;1$y\x1b[>1;4000;26c" + kittyDa1, false},
+        {"mlterm 3.9", "\x1b[?25;1$y\x1b[>24;279;0c\x1b[?63;1;2;3;4;6;7;15;18;22;29c", false},
+        {"no DA2", plainDa1, false},
+    };
+    for (const auto& t : terminals)
+        EXPECT_EQ(printsUnknownStrings(parseReplies(t.replies)), t.prints) << t.terminal;
+}
+
+TEST(TerminalReplies, SayWhetherTheCursorIsShown)
+{
+    using Cursor = TerminalAbilities::Cursor;
+    const struct {
+        std::string reply;
+        Cursor cursor;
+    } cases[] = {
+        {"\x1b[?25;1$y", Cursor::shown},   {"\x1b[?25;2$y", Cursor::hidden},
+        {"\x1b[?25;3$y", Cursor::shown},   {"\x1b[?25;4$y", Cursor::hidden},
+        {"\x1b[?25;0$y", Cursor::unknown},  // not recognised
+        {"\x1b[?12;2$y", Cursor::unknown},  // another mode
+        {"", Cursor::unknown},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(parseReplies(c.reply + kittyDa1).cursor, c.cursor) << c.reply.substr(1);
 }
 
 }  // namespace

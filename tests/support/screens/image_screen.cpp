@@ -202,7 +202,8 @@ void ImageScreen::feed(const std::string& bytes)
 
 void ImageScreen::controlSequence(char final)
 {
-    if (final == 'c' || final == 'S' || final == 't' || final == 'm')
+    const bool modeQuestion = final == 'p' && !sequence_.empty() && sequence_.back() == '$';
+    if (final == 'c' || final == 'S' || final == 't' || final == 'm' || modeQuestion)
         return;  // questions, and colours (no text is expected)
     if (final == 'h' || final == 'l') {
         if (sequence_ == "?25")

@@ -151,9 +151,10 @@ void ScreenModel::controlSequence(char final)
             problem("unknown mode ?" + std::to_string(parameters[0]));
         return;
     }
-    // Questions to the terminal (device attributes, graphics attributes, window sizes)
-    // change nothing on the screen.
-    if (final == 'c' || final == 'S' || (final == 't' && !privateMode))
+    // Questions to the terminal (device attributes, graphics attributes, window sizes, a
+    // mode's state) change nothing on the screen.
+    const bool modeQuestion = final == 'p' && !sequence_.empty() && sequence_.back() == '$';
+    if (final == 'c' || final == 'S' || (final == 't' && !privateMode) || modeQuestion)
         return;
     if (privateMode) {
         problem("unknown sequence CSI " + sequence_ + final);

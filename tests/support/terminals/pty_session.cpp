@@ -56,6 +56,23 @@ void PtySession::start(const std::string& program, const std::string& directory,
         argv.push_back(&word[0]);
     argv.push_back(nullptr);
 
+    // The environment is made here: between fork and exec only async-signal-safe calls.
+    std::vector<std::string> variables;
+    for (char** variable = environ; *variable; ++variable) {
+        const std::string entry = *variable;
+        bool replaced = false;
+        for (const auto& own : environment_)
+            replaced = replaced || entry.rfind(own.first + "=", 0) == 0;
+        if (!replaced)
+            variables.push_back(entry);
+    }
+    for (const auto& own : environment_)
+        variables.push_back(own.first + "=" + own.second);
+    std::vector<char*> envp;
+    for (std::string& variable : variables)
+        envp.push_back(&variable[0]);
+    envp.push_back(nullptr);
+
     pid_ = fork();
     if (pid_ < 0)
         throw std::runtime_error("cannot fork");
@@ -79,9 +96,19 @@ void PtySession::start(const std::string& program, const std::string& directory,
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
-        execvp(program.c_str(), argv.data());
+        execvpe(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
+}
+
+void PtySession::setEnvironment(const std::string& name, const std::string& value)
+{
+    for (auto& variable : environment_)
+        if (variable.first == name) {
+            variable.second = value;
+            return;
+        }
+    environment_.emplace_back(name, value);
 }
 
 std::string PtySession::plainTerminal(const std::string& piece)
@@ -136,9 +163,12 @@ bool PtySession::readSome(std::chrono::milliseconds limit)
     output_.append(buffer, std::size_t(n));
     if (responder_) {
         const std::string reply = responder_(std::string(buffer, std::size_t(n)));
+        // Each byte is read by the program before the next is sent (up to a few ms), so that
+        // every one arrives in a read of its own, however loaded the machine.
         for (std::size_t i = 0; trickle_ && i < reply.size(); ++i) {
             type(reply.substr(i, 1));
-            usleep(1000);
+            for (int waited = 0; waited < 100 && pendingInput() > 0; ++waited)
+                usleep(50);
         }
         if (!trickle_ && !reply.empty())
             type(reply);

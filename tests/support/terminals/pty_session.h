@@ -32,6 +32,10 @@ public:
                Input input = Input::terminal, const std::vector<std::string>& arguments = {},
                Output output = Output::files);
 
+    // The program's environment, as it inherits the test's, but for TERM: xterm-256color unless
+    // set here, so that what it asks does not depend on where the tests run.
+    void setEnvironment(const std::string& name, const std::string& value);
+
     void type(const std::string& keys);
     // As much of `bytes` as the terminal takes without waiting; how much that was.
     std::size_t typeSome(const std::string& bytes);
@@ -41,7 +45,8 @@ public:
     // attributes query (without sixel) and nothing else.
     using Responder = std::function<std::string(const std::string& piece)>;
     void answerWith(Responder responder) { responder_ = std::move(responder); }
-    // Replies go one byte at a time, a millisecond apart, as over a slow line.
+    // Replies go one byte at a time, each once the program has read the one before, as over
+    // a slow line.
     void answerByteByByte() { trickle_ = true; }
     static std::string plainTerminal(const std::string& piece);
     void signal(int number);
@@ -82,4 +87,5 @@ private:
     bool trickle_ = false;
     std::chrono::steady_clock::time_point lastOutputAt_{};
     std::string outPath_, errPath_;
+    std::vector<std::pair<std::string, std::string>> environment_{{"TERM", "xterm-256color"}};
 };

@@ -29,6 +29,24 @@ std::string sixelTerminal(const std::string& piece)
     return reply;
 }
 
+std::string rxvtTerminal(const std::string& piece)
+{
+    std::string reply;
+    if (piece.find("\x1b[?25$p") != std::string::npos)
+        reply += "\x1b[?25;1$y";
+    if (piece.find("\x1b[>c") != std::string::npos)
+        reply += "\x1b[>85;95;0c";
+    if (piece.find("\x1b[c") != std::string::npos)
+        reply += "\x1b[?1;2c";
+    return reply;
+}
+
+std::string hiddenCursorTerminal(const std::string& piece)
+{
+    return (piece.find("\x1b[?25$p") != std::string::npos ? "\x1b[?25;2$y" : "") +
+           PtySession::plainTerminal(piece);
+}
+
 struct LocalKittyTerminal::State {
     Reads reads;
     std::string unfinished;  // a command not yet complete

@@ -14,6 +14,11 @@
 // or files, and says so.
 std::string kittyTerminal(const std::string& piece);
 std::string sixelTerminal(const std::string& piece);  // xterm -ti vt340, 1024 registers
+// rxvt-unicode 9.30: it says who it is (DA2) and that its cursor is shown; it would print
+// the kitty questions as text.
+std::string rxvtTerminal(const std::string& piece);
+// A plain terminal whose cursor a script has hidden before the program started.
+std::string hiddenCursorTerminal(const std::string& piece);
 
 // kitty 0.26 on this machine: it reads the shared memory objects and temporary files it is
 // handed as the commands arrive, and removes them as kitty does; what it read is kept for the
