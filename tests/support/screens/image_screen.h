@@ -1,6 +1,7 @@
 // A model of a graphics terminal's screen in pixels, fed with what a program wrote to it: it
 // decodes kitty graphics images and sixel images on its own (sharing nothing with the
-// encoders) and places them as a terminal does, at the cursor's cell. Anything it does not
+// encoders; kitty's PNG files through libpng, as kitty itself reads them) and places them as a
+// terminal does, at the cursor's cell. Anything it does not
 // know, anything drawn outside the window, and a sixel image reaching the last text row (which
 // would scroll a real terminal) are problems.
 #pragma once
