@@ -1,7 +1,8 @@
 // True pixels through the kitty graphics protocol: each text row of the surface that holds
-// painted pixels becomes one image (a PNG file, see kitty_png.h), placed at the cell of its first painted pixel with the rest
-// of the offset in pixels (X=), so that one picture pixel is one screen pixel. Pixels never
-// painted are transparent: the window's text shows through them, as on Windows.
+// painted pixels becomes one image (a PNG file, see kitty_png.h), placed at the cell of its
+// first painted pixel with the rest of the offset in pixels (X=), so that one picture pixel is
+// one screen pixel. Pixels never painted are transparent: the window's text shows through them,
+// as on Windows.
 #pragma once
 
 #include <cstdint>
