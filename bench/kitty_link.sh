@@ -28,14 +28,13 @@ make_photo "$source_picture"
 cp "$sample" "$work/sample/Painting.bmp"
 cd "$work"
 
-declare -A bytes
 measure() {  # NAME PICTURE_DIR DRAIN_RATE -- PROGRAM ARGUMENTS...
   local name=$1 dir=$2 drain=$3
   shift 4
   read -r ms count < <(cd "$dir" && "$run" --drain "$drain" --answer kitty --pixels 2000x1190 \
                        250 70 "$work/$name.out" "$@")
   echo "$ms" >> "$name.times"
-  bytes[$name]=$count
+  echo "$count" >> "$name.bytes"
 }
 
 for _ in $(seq "$runs"); do
@@ -50,20 +49,20 @@ for _ in $(seq "$runs"); do
   measure chafa-sample sample 0 -- chafa -f kitty -s 21x6 Painting.bmp
 done
 
-perPixel() { echo "$1 / $2" | bc -l; }
+perPixel() { echo "$(median < "$1.bytes") / $2" | bc -l; }
 printf '%-13s %9s %12s %9s %s\n' program ms bytes bytes/px "/ chafa's time"
 for link in pty link; do
   chafa_ms=$(median < "chafa-$link.times")
   for name in viewer chafa cat; do
     ms=$(median < "$name-$link.times")
-    printf '%-13s %9.1f %12d %9.3f %.3f\n' "$name-$link" "$ms" "${bytes[$name-$link]}" \
-      "$(perPixel "${bytes[$name-$link]}" $((1920 * 1080)))" "$(echo "$ms / $chafa_ms" | bc -l)"
+    printf '%-13s %9.1f %12d %9.3f %.3f\n' "$name-$link" "$ms" "$(median < "$name-$link.bytes")" \
+      "$(perPixel "$name-$link" $((1920 * 1080)))" "$(echo "$ms / $chafa_ms" | bc -l)"
   done
 done
-printf '%-13s %9s %12d %9.3f\n' viewer-sample - "${bytes[viewer-sample]}" \
-  "$(perPixel "${bytes[viewer-sample]}" $((161 * 100)))"
-printf '%-13s %9s %12d %9.3f\n' chafa-sample - "${bytes[chafa-sample]}" \
-  "$(perPixel "${bytes[chafa-sample]}" $((161 * 100)))"
+for name in viewer-sample chafa-sample; do
+  printf '%-13s %9s %12d %9.3f\n' "$name" - "$(median < "$name.bytes")" \
+    "$(perPixel "$name" $((161 * 100)))"
+done
 echo "medians of $runs interleaved runs, from the start until the terminal had the last byte;"
-echo "link: $rate bytes a second; bytes a pixel: all the terminal got, over the picture's pixels"
+echo "link: $rate bytes a second; bytes: all the terminal got (bytes a pixel: over the picture's)"
 echo "(chafa scales to whole cells: 1896 x 1071 and 160 x 102 pixels)"
