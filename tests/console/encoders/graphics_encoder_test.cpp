@@ -47,16 +47,6 @@ void paintPicture(Surface& surface, int left, int top, int width, int height, in
         }
 }
 
-// Pixels the screen shows otherwise than they were painted (an unpainted one must show nothing).
-int wrongPixels(const ImageScreen& screen, const Surface& surface)
-{
-    int wrong = 0;
-    for (int y = 0; y < surface.height(); ++y)
-        for (int x = 0; x < surface.width(); ++x)
-            wrong += screen.pixel(x, y) != surface.get(x, y);
-    return wrong;
-}
-
 TEST(KittyEncoder, ShowsEveryPixelExactlyWhereItWasPainted)
 {
     const Window window{40, 12, 8, 17};
@@ -68,7 +58,7 @@ TEST(KittyEncoder, ShowsEveryPixelExactlyWhereItWasPainted)
         screen.feed(encodeAll(encoder, surface, window));
         EXPECT_EQ(screen.problems(), std::vector<std::string>{});
         EXPECT_FALSE(screen.insideSequence());
-        EXPECT_EQ(wrongPixels(screen, surface), 0) << "palette " << palette;
+        EXPECT_EQ(screen.wrongPixels(surface), 0) << "palette " << palette;
     }
 }
 
@@ -113,7 +103,7 @@ TEST(KittyEncoder, EveryKindOfRowComesThroughThePngExactly)
         sizes.push_back(out.size());
     }
     EXPECT_EQ(screen.problems(), std::vector<std::string>{});
-    EXPECT_EQ(wrongPixels(screen, surface), 0);
+    EXPECT_EQ(screen.wrongPixels(surface), 0);
     // Filtered before it is deflated: the blend, whose raw pixels deflate to 13 KB, takes
     // under a fifth of its raw size; noise is not blown up beyond base64's third.
     const std::size_t raw = 295 * 17 * 3;
