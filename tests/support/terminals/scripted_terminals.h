@@ -14,6 +14,8 @@
 // or files, and says so.
 std::string kittyTerminal(const std::string& piece);
 std::string sixelTerminal(const std::string& piece);  // xterm -ti vt340, 1024 registers
+// The same with another number of colour registers (xterm's numColorRegisters).
+PtySession::Responder sixelTerminalWith(int registers);
 
 // kitty 0.26 on this machine: it reads the shared memory objects and temporary files it is
 // handed as the commands arrive, and removes them as kitty does; what it read is kept for the
