@@ -82,10 +82,8 @@ void Presenter::present()
     terminal_.beginPaint();
     buffer_.append(Terminal::paintPrologue, sizeof Terminal::paintPrologue - 1);
     encoder_->reset();
-    if (encoder_->showsRuns())
-        showRuns(rows_, cells);
-    else
-        showRows(rows_, cells);
+    cutIntoPieces(cells);
+    showPieces(cells);
     buffer_.append(Terminal::paintEpilogue, sizeof Terminal::paintEpilogue - 1);
     writeBuffer();
     terminal_.endPaint();
@@ -112,43 +110,55 @@ void Presenter::writeBuffer()
     buffer_.clear();
 }
 
-void Presenter::showRuns(const std::vector<int>& rows, const CellGeometry& cells)
+void Presenter::cutIntoPieces(const CellGeometry& cells)
 {
-    for (std::size_t i = 0; i < rows.size() && !terminalGone_ && !cut_;) {
+    pieces_.clear();
+    if (!encoder_->showsRuns()) {
+        for (const int row : rows_)
+            pieces_.push_back(Piece{row, row});
+        return;
+    }
+    const int most = encoder_->runRows(cells);
+    for (std::size_t i = 0; i < rows_.size();) {
         std::size_t end = i + 1;
-        while (end < rows.size() && rows[end] == rows[end - 1] + 1)
+        while (end < rows_.size() && rows_[end] == rows_[end - 1] + 1)
             ++end;
-        encoder_->encodeRun(surface_, rows[i], rows[end - 1], cells, buffer_);
-        if (buffer_.size() >= batchBytes)
-            writeBuffer();
+        // Pieces of equal size, at least two where a second thread can take one.
+        const int first = rows_[i], rows = int(end - i);
+        int count = most > 0 ? (rows + most - 1) / most : 1;
+        if (twin_ && rows > 1)
+            count = std::max(count, 2);
+        for (int k = 0; k < count; ++k)
+            pieces_.push_back(Piece{first + rows * k / count, first + rows * (k + 1) / count - 1});
         i = end;
     }
 }
 
-void Presenter::showRows(const std::vector<int>& rows, const CellGeometry& cells)
+void Presenter::showPieces(const CellGeometry& cells)
 {
-    if (!twin_ || rows.size() < 2) {
-        for (const int row : rows) {
+    const std::vector<Piece>& pieces = pieces_;
+    if (!twin_ || pieces.size() < 2) {
+        for (const Piece& piece : pieces) {
             if (terminalGone_ || cut_)
                 break;
-            encoder_->encodeRow(surface_, row, cells, buffer_);
+            encoder_->encodeRun(surface_, piece.firstRow, piece.lastRow, cells, buffer_);
             if (buffer_.size() >= batchBytes)
                 writeBuffer();
         }
         return;
     }
 
-    // Image rows are costly to encode and stand on their own: a helper thread encodes every
+    // Image pieces are costly to encode and stand on their own: a helper thread encodes every
     // other one while this thread encodes the rest and writes them all in order.
-    rowBytes_.resize(rows.size());
-    std::vector<std::atomic<bool>> ready(rows.size());
+    pieceBytes_.resize(pieces.size());
+    std::vector<std::atomic<bool>> ready(pieces.size());
     std::atomic<bool> abandon{false};
     std::mutex readyMutex;
     std::condition_variable readyChanged;
     std::thread helper([&] {
-        for (std::size_t i = 1; i < rows.size() && !abandon.load(); i += 2) {
-            rowBytes_[i].clear();
-            twin_->encodeRow(surface_, rows[i], cells, rowBytes_[i]);
+        for (std::size_t i = 1; i < pieces.size() && !abandon.load(); i += 2) {
+            pieceBytes_[i].clear();
+            twin_->encodeRun(surface_, pieces[i].firstRow, pieces[i].lastRow, cells, pieceBytes_[i]);
             {
                 std::lock_guard<std::mutex> lock(readyMutex);
                 ready[i].store(true);
@@ -156,14 +166,14 @@ void Presenter::showRows(const std::vector<int>& rows, const CellGeometry& cells
             readyChanged.notify_one();
         }
     });
-    for (std::size_t i = 0; i < rows.size() && !terminalGone_ && !cut_; ++i) {
+    for (std::size_t i = 0; i < pieces.size() && !terminalGone_ && !cut_; ++i) {
         if (i % 2 == 0) {
-            encoder_->encodeRow(surface_, rows[i], cells, buffer_);
+            encoder_->encodeRun(surface_, pieces[i].firstRow, pieces[i].lastRow, cells, buffer_);
         } else {
             std::unique_lock<std::mutex> lock(readyMutex);
             readyChanged.wait(lock, [&] { return ready[i].load(); });
             lock.unlock();
-            buffer_.append(rowBytes_[i].data(), rowBytes_[i].size());
+            buffer_.append(pieceBytes_[i].data(), pieceBytes_[i].size());
         }
         if (buffer_.size() >= batchBytes)
             writeBuffer();
