@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash examples/install_packages.sh cmake g++ make zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
 # For the checks in real terminals on a virtual X display.
-bash examples/install_packages.sh xvfb x11-utils imagemagick fonts-dejavu-core xterm kitty
+bash examples/install_packages.sh xvfb x11-utils imagemagick fonts-dejavu-core xterm mlterm kitty
 # Memcheck over whole runs.
 bash examples/install_packages.sh valgrind
 

@@ -4,14 +4,20 @@
 # area's corner, every pixel in place. Exits 77 (skipped) where the X server, the terminal or
 # ImageMagick is missing.
 #
-# Usage: tests/viewer/real_terminal_check.sh xterm|kitty VIEWER PICTURE.bmp
-#   xterm: xterm -ti vt340 with 1024 colour registers: sixel images; colours are compared
-#          within what sixel's percentages can carry (1.5%).
-#   kitty: kitty graphics; every pixel must be exact.
+# Usage: tests/viewer/real_terminal_check.sh xterm|mlterm|kitty VIEWER PICTURE.bmp [CELL_HEIGHT]
+#   xterm:  xterm -ti vt340 with 1024 colour registers: sixel images; colours are compared
+#           within what sixel's percentages can carry (1.5%).
+#   mlterm: mlterm (sixel, 1024 registers), compared the same way.
+#   kitty:  kitty graphics; every pixel must be exact.
+#   CELL_HEIGHT (xterm, mlterm: 16, 17, 18 or 20): cells that tall, and the picture made as
+#           tall as the window (its colours reduced to 256): every pixel above the last text
+#           row must show, and nothing may scroll (a sixel terminal scrolls when an image
+#           reaches its last row, which would move the whole picture up).
 set -uo pipefail
 terminal=$1
 viewer=$(realpath "$2")
 picture=$(realpath "$3")
+cell_height=${4:-}
 for tool in Xvfb xwininfo import convert compare "$terminal"; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
@@ -23,7 +29,21 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-cp "$picture" "$work/Painting.bmp"
+columns=100 rows=40
+if [ -n "$cell_height" ]; then
+  # DejaVu Sans Mono: xterm's point sizes and mlterm's line spacing for these cell heights.
+  case "$terminal:$cell_height" in
+    xterm:16) size=9.2 ;; xterm:17) size=10 ;; xterm:18) size=10.5 ;; xterm:20) size=12 ;;
+    mlterm:16|mlterm:17|mlterm:18|mlterm:20) size=$((cell_height - 16)) ;;
+    *) echo "no cells $cell_height pixels tall for $terminal" >&2; exit 2 ;;
+  esac
+  rows=30
+  convert "$picture" -resize "700x$((rows * cell_height))!" +dither -colors 256 -type TrueColor \
+    "BMP3:$work/Painting.bmp"
+else
+  case "$terminal" in xterm) size=10 ;; mlterm) size=1 ;; *) size= ;; esac
+  cp "$picture" "$work/Painting.bmp"
+fi
 cd "$work"
 
 # A display number of its own, chosen by the server, so that checks can run side by side.
@@ -41,7 +61,12 @@ run="cat '$work/go' >/dev/null; cd '$work' && '$viewer'; sleep 60"
 case "$terminal" in
   xterm)
     xterm -ti vt340 -xrm 'XTerm*numColorRegisters: 1024' -xrm 'XTerm*internalBorder: 0' \
-          -bw 0 -fa 'DejaVu Sans Mono' -fs 10 -geometry 100x40+0+0 -e sh -c "$run" &
+          -bw 0 -fa 'DejaVu Sans Mono' -fs "$size" -geometry "${columns}x${rows}+0+0" \
+          -e sh -c "$run" &
+    fuzz=1.5% ;;
+  mlterm)
+    mlterm --geometry "${columns}x${rows}+0+0" -w 13 --lsp="$size" --border=0 --sbmod=none \
+           -e sh -c "$run" >/dev/null 2>&1 &
     fuzz=1.5% ;;
   kitty)
     LIBGL_ALWAYS_SOFTWARE=1 kitty --config NONE -o font_family='DejaVu Sans Mono' \
@@ -61,10 +86,18 @@ for _ in $(seq 100); do
 done
 [ -n "$window" ] || { echo "$terminal: no window appeared"; exit 1; }
 sleep 1
+if [ -n "$cell_height" ]; then
+  height=$(xwininfo -id "$window" | awk '/Height:/ { print $2 }')
+  [ "$((height / rows))" = "$cell_height" ] ||
+    { echo "skipped: $terminal has cells $((height / rows)) pixels tall here, not $cell_height"; exit 77; }
+fi
 echo go >go
 
-size=$(identify -format '%wx%h' Painting.bmp)
-convert Painting.bmp -flip expected.png  # rows are painted in stored order
+# What must show: the picture from (10, 10), rows in stored order; with CELL_HEIGHT, only its
+# part above the last text row.
+convert Painting.bmp -flip expected.png
+[ -n "$cell_height" ] && convert expected.png -crop "x$(((rows - 1) * cell_height - 10))+0+0" +repage expected.png
+size=$(identify -format '%wx%h' expected.png)
 differ=unknown
 for _ in $(seq 40); do
   sleep 0.5
