@@ -73,9 +73,9 @@ void SixelEncoder::encodePiece(const Surface& surface, int firstRow, int lastRow
         // rows higher and shows them again; in a window too small for either, it shows the
         // whole bands it can.
         int start = firstRow;
-        while (start <= lastRow && !endsOnABand(start))
+        while (start * cellHeight < bottom && !endsOnABand(start))
             ++start;
-        if (start <= lastRow) {
+        if (start * cellHeight < bottom) {
             if (start > firstRow)
                 encodeAcross(surface, firstRow, top, start * cellHeight, cells, out);
             row = start;

@@ -52,6 +52,8 @@ xvfb_pid=$!
 for _ in $(seq 100); do [ -s display.txt ] && break; sleep 0.1; done
 [ -s display.txt ] || { echo "skipped: Xvfb did not start"; exit 77; }
 export DISPLAY=:$(head -n 1 display.txt)
+# Accepting connections, which on a loaded machine can come later than the number.
+for _ in $(seq 100); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
 
 # The viewer starts once the terminal's window is up and settled (a terminal still starting, on
 # a loaded machine, can answer its questions later than the viewer waits); it waits for Enter,
