@@ -44,9 +44,12 @@ Presenter::~Presenter()
 
 void Presenter::run()
 {
+    // A look every tick, counted from the start of the last one: after a look that took
+    // longer (a large picture's images), the next follows at once.
     std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        const bool stopping = wake_.wait_for(lock, tick, [this] { return stop_; });
+    for (auto look = std::chrono::steady_clock::now() + tick;;) {
+        const bool stopping = wake_.wait_until(lock, look, [this] { return stop_; });
+        look = std::chrono::steady_clock::now() + tick;
         lock.unlock();
         present();  // after a stop too: that is the last look
         lock.lock();
