@@ -67,7 +67,8 @@ case "$terminal" in
           -e sh -c "$run" &
     fuzz=1.5% ;;
   mlterm)
-    mlterm --geometry "${columns}x${rows}+0+0" -w 13 --lsp="$size" --border=0 --sbmod=none \
+    mlterm --geometry "${columns}x${rows}+0+0" --deffont='DejaVu Sans Mono' -w 13 --lsp="$size" \
+           --border=0 --sbmod=none \
            -e sh -c "$run" >/dev/null 2>&1 &
     fuzz=1.5% ;;
   kitty)
