@@ -26,9 +26,17 @@ int distance2(std::uint32_t a, std::uint32_t b)
     return sum;
 }
 
+// A colour's place in a grid of cubes 256 >> `bits` levels a side: its top `bits` bits of
+// each channel.
+int keyOf(std::uint32_t colour, int bits)
+{
+    const int drop = 8 - bits, mask = (1 << bits) - 1;
+    return int((colour >> drop & unsigned(mask)) | (colour >> (8 + drop) & unsigned(mask)) << bits |
+               (colour >> (16 + drop) & unsigned(mask)) << (2 * bits));
+}
+
 // Colours are gathered in cells of 4 x 4 x 4 levels.
 constexpr int cellBits = 6;  // of each channel
-constexpr int cellCount = 1 << (3 * cellBits);
 constexpr int cellSize = 256 >> cellBits;  // levels a cell spans on each channel
 constexpr int cellMask = (1 << cellBits) - 1;
 
@@ -36,21 +44,7 @@ constexpr int cellMask = (1 << cellBits) - 1;
 constexpr int bucketBits = 5;
 constexpr int bucketSize = 256 >> bucketBits;
 
-int bucketOf(std::uint32_t colour)
-{
-    constexpr int drop = 8 - bucketBits;
-    return int((colour >> drop & 0x1F) | (colour >> (8 + drop) & 0x1F) << bucketBits |
-               (colour >> (16 + drop) & 0x1F) << (2 * bucketBits));
-}
-
-int cellKey(std::uint32_t colour)
-{
-    constexpr int drop = 8 - cellBits;
-    return int((colour >> drop & cellMask) | (colour >> (8 + drop) & cellMask) << cellBits |
-               (colour >> (16 + drop) & cellMask) << (2 * cellBits));
-}
-
-// The colour a terminal shows for a sixel percentage, and the percentage nearest a level.
+// The sixel percentage nearest a level, and the level a terminal shows for a percentage.
 int percentOf(int level)
 {
     return (level * 100 + 127) / 255;
@@ -159,7 +153,7 @@ private:
 };
 
 SixelPalette::SixelPalette()
-    : cellAt_(cellCount, -1), colourIn_(1 << (3 * bucketBits), -1), nearest_(new Nearest)
+    : cellAt_(1 << (3 * cellBits), -1), colourIn_(1 << (3 * bucketBits), -1), nearest_(new Nearest)
 {
 }
 
@@ -211,7 +205,7 @@ void SixelPalette::gatherCells(const std::vector<std::uint32_t>& pixels)
             cellOf_[i] = -1;
             continue;
         }
-        const int key = cellKey(colour);
+        const int key = keyOf(colour, cellBits);
         int& at = cellAt_[std::size_t(key)];
         if (at < 0) {
             at = int(points_.size());
@@ -427,7 +421,7 @@ void SixelPalette::matchThroughCells(const std::vector<std::uint32_t>& pixels,
 
     // The shown colours by bucket, to look for them near a cell.
     for (std::size_t colour = 0; colour < shown_.size(); ++colour) {
-        const int bucket = bucketOf(shown_[colour]);
+        const int bucket = keyOf(shown_[colour], bucketBits);
         if (colourIn_[std::size_t(bucket)] < 0)
             colourBuckets_.push_back(bucket);
         nextColour_.push_back(colourIn_[std::size_t(bucket)]);
