@@ -494,8 +494,11 @@ void SixelPalette::matchThroughCells(const std::vector<std::uint32_t>& pixels,
     colourBuckets_.clear();
     nextColour_.clear();
 
-    std::uint32_t previous = none;
-    int previousIndex = -1;
+    // Photographs repeat their colours nearby: each pixel first looks in a small table of
+    // colours matched lately.
+    constexpr int recentBits = 12;
+    recentColour_.assign(std::size_t(1) << recentBits, none);
+    recentIndex_.resize(std::size_t(1) << recentBits);
     for (std::size_t i = 0; i < pixels.size(); ++i) {
         const std::uint32_t pixel = pixels[i];
         const int cell = cellOf_[i];
@@ -503,27 +506,26 @@ void SixelPalette::matchThroughCells(const std::vector<std::uint32_t>& pixels,
             indices[i] = -1;
             continue;
         }
-        if (pixel == previous) {
-            indices[i] = previousIndex;
-            ++use_[std::size_t(previousIndex)];
-            continue;
+        const std::size_t recent = (pixel * 2654435761u) >> (32 - recentBits);
+        if (recentColour_[recent] != pixel) {
+            const int red = channel(pixel, 0), green = channel(pixel, 1), blue = channel(pixel, 2);
+            const Candidate* candidate = &candidates_[std::size_t(candidateStart_[std::size_t(cell)])];
+            const Candidate* const end = &candidates_[0] + candidateStart_[std::size_t(cell) + 1];
+            int best = candidate->index, bestDistance = 1 << 30;
+            if (end - candidate == 1)
+                candidate = end;  // the only one
+            for (; candidate < end; ++candidate) {
+                const int dr = candidate->red - red, dg = candidate->green - green,
+                          db = candidate->blue - blue;
+                const int d = dr * dr + dg * dg + db * db;
+                if (d < bestDistance)
+                    bestDistance = d, best = candidate->index;
+            }
+            recentColour_[recent] = pixel;
+            recentIndex_[recent] = best;
         }
-        const int red = channel(pixel, 0), green = channel(pixel, 1), blue = channel(pixel, 2);
-        const Candidate* candidate = &candidates_[std::size_t(candidateStart_[std::size_t(cell)])];
-        const Candidate* const end = &candidates_[0] + candidateStart_[std::size_t(cell) + 1];
-        int best = candidate->index, bestDistance = 1 << 30;
-        if (end - candidate == 1)
-            candidate = end;  // the only one
-        for (; candidate < end; ++candidate) {
-            const int dr = candidate->red - red, dg = candidate->green - green,
-                      db = candidate->blue - blue;
-            const int d = dr * dr + dg * dg + db * db;
-            if (d < bestDistance)
-                bestDistance = d, best = candidate->index;
-        }
-        indices[i] = previousIndex = best;
-        ++use_[std::size_t(best)];
-        previous = pixel;
+        indices[i] = recentIndex_[recent];
+        ++use_[std::size_t(indices[i])];
     }
 }
 

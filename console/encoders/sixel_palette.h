@@ -65,5 +65,7 @@ private:
     };
     std::vector<int> candidateStart_;  // a cell's colours that may be nearest to its colours
     std::vector<Candidate> candidates_;
+    std::vector<std::uint32_t> recentColour_;  // colours matched lately, and their registers
+    std::vector<int> recentIndex_;
     std::unique_ptr<Nearest> nearest_;
 };
