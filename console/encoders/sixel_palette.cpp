@@ -206,18 +206,19 @@ void SixelPalette::gatherCells(const std::vector<std::uint32_t>& pixels)
             continue;
         }
         const int key = keyOf(colour, cellBits);
-        int& at = cellAt_[std::size_t(key)];
+        int at = cellAt_[std::size_t(key)];
         if (at < 0) {
             at = int(points_.size());
+            cellAt_[std::size_t(key)] = at;
             cellKey_.push_back(key);
             points_.push_back(Point{0, 0, {0, 0, 0}});
         }
         cellOf_[i] = at;
         Point& cell = points_[std::size_t(at)];
-        ++cell.count;
-        cell.sum[0] += colour & 0xFF;
-        cell.sum[1] += colour >> 8 & 0xFF;
-        cell.sum[2] += colour >> 16 & 0xFF;
+        const std::uint32_t count = cell.count + 1, red = cell.sum[0] + (colour & 0xFF),
+                            green = cell.sum[1] + (colour >> 8 & 0xFF),
+                            blue = cell.sum[2] + (colour >> 16 & 0xFF);
+        cell = Point{0, count, {red, green, blue}};
     }
     for (Point& cell : points_)
         cell.colour = rgb(int((cell.sum[0] + cell.count / 2) / cell.count),
