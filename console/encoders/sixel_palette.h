@@ -42,8 +42,8 @@ private:
 
     // The colours the quantizer works on, each with its pixel count and the sums of their
     // channels (so that means stay exact): the image's colours gathered in cells of 4 x 4 x 4
-    // levels, a few thousand instead of a million pixels; or, where there are few cells, the
-    // exact colours.
+    // levels, tens of thousands at most instead of up to a million pixels; or, where there are
+    // few cells, the exact colours.
     struct Point {
         std::uint32_t colour, count;
         std::uint32_t sum[3];
