@@ -46,9 +46,12 @@ Presenter::~Presenter()
 
 void Presenter::run()
 {
+    // A look every tick, counted from the start of the last one: after a look that took
+    // longer (a large picture's images), the next follows at once.
     std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        const bool stopping = wake_.wait_for(lock, tick, [this] { return stop_; });
+    for (auto look = std::chrono::steady_clock::now() + tick;;) {
+        const bool stopping = wake_.wait_until(lock, look, [this] { return stop_; });
+        look = std::chrono::steady_clock::now() + tick;
         lock.unlock();
         present();  // after a stop too: that is the last look
         lock.lock();
@@ -84,10 +87,8 @@ void Presenter::present()
     terminal_.beginPaint();
     buffer_.append(Terminal::paintPrologue, sizeof Terminal::paintPrologue - 1);
     encoder_->reset();
-    if (encoder_->showsRuns())
-        showRuns(rows_, cells);
-    else
-        showRows(rows_, cells);
+    cutIntoPieces(cells);
+    showPieces(cells);
     buffer_.append(terminal_.epilogue(), std::strlen(terminal_.epilogue()));
     writeBuffer();
     terminal_.endPaint();
@@ -114,46 +115,59 @@ void Presenter::writeBuffer()
     buffer_.clear();
 }
 
-void Presenter::showRuns(const std::vector<int>& rows, const CellGeometry& cells)
+void Presenter::cutIntoPieces(const CellGeometry& cells)
 {
-    for (std::size_t i = 0; i < rows.size() && !terminalGone_ && !cut_;) {
+    pieces_.clear();
+    if (!encoder_->showsRuns()) {
+        for (const int row : rows_)
+            pieces_.push_back(Piece{row, row});
+        return;
+    }
+    const int most = encoder_->runRows(cells);
+    for (std::size_t i = 0; i < rows_.size();) {
         std::size_t end = i + 1;
-        while (end < rows.size() && rows[end] == rows[end - 1] + 1)
+        while (end < rows_.size() && rows_[end] == rows_[end - 1] + 1)
             ++end;
-        encoder_->encodeRun(surface_, rows[i], rows[end - 1], cells, buffer_);
-        if (buffer_.size() >= batchBytes)
-            writeBuffer();
+        // Pieces of equal size, at least two where a second thread can take one.
+        const int first = rows_[i], rows = int(end - i);
+        int count = most > 0 ? (rows + most - 1) / most : 1;
+        if (twin_ && rows > 1)
+            count = std::max(count, 2);
+        for (int k = 0; k < count; ++k)
+            pieces_.push_back(Piece{first + rows * k / count, first + rows * (k + 1) / count - 1});
         i = end;
     }
 }
 
-void Presenter::showRows(const std::vector<int>& rows, const CellGeometry& cells)
+void Presenter::showPieces(const CellGeometry& cells)
 {
-    if (!twin_ || rows.size() < 2) {
-        for (const int row : rows) {
+    const std::vector<Piece>& pieces = pieces_;
+    if (!twin_ || pieces.size() < 2) {
+        for (const Piece& piece : pieces) {
             if (terminalGone_ || cut_)
                 break;
-            encoder_->encodeRow(surface_, row, cells, buffer_);
+            encoder_->encodeRun(surface_, piece.firstRow, piece.lastRow, cells, buffer_);
             if (buffer_.size() >= batchBytes)
                 writeBuffer();
         }
         return;
     }
 
-    // Image rows are costly to encode and stand on their own: two helper threads encode them,
-    // each taking the next row no one has taken, while this thread writes them in order, each
-    // as soon as it is ready. The first rows are on their way to the terminal while later ones
-    // are still being encoded, on both cores.
-    rowBytes_.resize(rows.size());
-    std::vector<bool> ready(rows.size(), false);
+    // Image pieces are costly to encode and stand on their own: two helper threads encode them,
+    // each taking the next piece no one has taken, while this thread writes them in order, each
+    // as soon as it is ready. The first pieces are on their way to the terminal while later
+    // ones are still being encoded, on both cores.
+    pieceBytes_.resize(pieces.size());
+    std::vector<bool> ready(pieces.size(), false);
     std::atomic<std::size_t> next{0};
     std::atomic<bool> abandon{false};
     std::mutex readyMutex;
     std::condition_variable readyChanged;
-    auto encodeRows = [&](Encoder& encoder) {
-        for (std::size_t i; !abandon.load() && (i = next++) < rows.size();) {
-            rowBytes_[i].clear();
-            encoder.encodeRow(surface_, rows[i], cells, rowBytes_[i]);
+    auto encodePieces = [&](Encoder& encoder) {
+        for (std::size_t i; !abandon.load() && (i = next++) < pieces.size();) {
+            pieceBytes_[i].clear();
+            encoder.encodeRun(surface_, pieces[i].firstRow, pieces[i].lastRow, cells,
+                              pieceBytes_[i]);
             {
                 std::lock_guard<std::mutex> lock(readyMutex);
                 ready[i] = true;
@@ -161,8 +175,8 @@ void Presenter::showRows(const std::vector<int>& rows, const CellGeometry& cells
             readyChanged.notify_one();
         }
     };
-    std::thread first(encodeRows, std::ref(*encoder_)), second(encodeRows, std::ref(*twin_));
-    for (std::size_t i = 0; i < rows.size() && !terminalGone_ && !cut_; ++i) {
+    std::thread first(encodePieces, std::ref(*encoder_)), second(encodePieces, std::ref(*twin_));
+    for (std::size_t i = 0; i < pieces.size() && !terminalGone_ && !cut_; ++i) {
         std::unique_lock<std::mutex> lock(readyMutex);
         if (!ready[i] && !buffer_.empty()) {
             // The terminal is faster than the encoders: it gets what is ready meanwhile.
@@ -172,7 +186,7 @@ void Presenter::showRows(const std::vector<int>& rows, const CellGeometry& cells
         }
         readyChanged.wait(lock, [&] { return ready[i]; });
         lock.unlock();
-        buffer_.append(rowBytes_[i].data(), rowBytes_[i].size());
+        buffer_.append(pieceBytes_[i].data(), pieceBytes_[i].size());
         if (buffer_.size() >= batchBytes)
             writeBuffer();
     }

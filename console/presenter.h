@@ -30,10 +30,11 @@ public:
 private:
     void run();
     void present();
-    // Encodes the given text rows in order and writes them, in batches: row by row, or each
-    // run of adjacent rows as one where the encoder shows runs.
-    void showRuns(const std::vector<int>& rows, const CellGeometry& cells);
-    void showRows(const std::vector<int>& rows, const CellGeometry& cells);
+    // The rows a presentation shows, as the encoder takes them: row by row, or runs of
+    // adjacent rows cut where the encoder says (and for a second thread).
+    void cutIntoPieces(const CellGeometry& cells);
+    // Encodes the pieces in order and writes them, in batches.
+    void showPieces(const CellGeometry& cells);
     void writeBuffer();
 
     Terminal& terminal_;
@@ -42,7 +43,11 @@ private:
     std::unique_ptr<Encoder> twin_;  // a second encoder, for two helper threads, where rows allow
     CellGeometry cells_;
     std::vector<int> rows_;              // the rows a presentation shows
-    std::vector<ByteBuffer> rowBytes_;   // and their bytes, where two threads encode them
+    struct Piece {
+        int firstRow, lastRow;
+    };
+    std::vector<Piece> pieces_;          // those rows, as the encoder takes them
+    std::vector<ByteBuffer> pieceBytes_; // and their bytes, where two threads encode them
     ByteBuffer buffer_;
     bool terminalGone_ = false;
     bool cut_ = false;  // a stop ended the presentation on the terminal: show its rows again
