@@ -22,7 +22,9 @@ constexpr std::size_t batchBytes = 1 << 16;
 Presenter::Presenter(Terminal& terminal, Surface& surface, std::unique_ptr<Encoder> encoder,
                      CellGeometry cells)
     : terminal_(terminal), surface_(surface), encoder_(std::move(encoder)),
-      twin_(encoder_->twin()), cells_(cells)
+      twin_(encoder_->twin()), cells_(cells), shownIn_(cells),
+      painted_(std::size_t((surface.height() + cells.cellHeight - 1) / cells.cellHeight)),
+      pending_(painted_.size())
 {
     // The thread takes no signals: a handler then always runs in the program's own thread and
     // can wait for this one to finish a write.
@@ -56,16 +58,30 @@ void Presenter::run()
     }
 }
 
-void Presenter::present()
+CellGeometry Presenter::windowNow() const
 {
-    // The window may have been resized since the surface was made: never draw past its edges.
     const Terminal::Size window = terminal_.size();
-    const int textRows = (surface_.height() + cells_.cellHeight - 1) / cells_.cellHeight;
     CellGeometry cells = cells_;
-    cells.rows = window.rows > 0 ? window.rows : textRows;
+    cells.rows = window.rows > 0 ? window.rows : int(painted_.size());
     cells.columns = window.columns > 0
                         ? window.columns
                         : (surface_.width() + cells_.cellWidth - 1) / cells_.cellWidth;
+    return cells;
+}
+
+void Presenter::present()
+{
+    // The window may have been resized since the surface was made or since the last look:
+    // never draw past its edges. One that grew shows again what the smaller one cut off.
+    const CellGeometry cells = windowNow();
+    const int textRows = int(painted_.size());
+    if (cells.rows > shownIn_.rows || cells.columns != shownIn_.columns)
+        pending_ = painted_;
+    else if (cells.rows < shownIn_.rows && cells.rows <= textRows)
+        // What was on its way for rows past the new edge landed on the last row (a terminal
+        // keeps the cursor inside): it is shown again.
+        pending_[std::size_t(cells.rows - 1)] = painted_[std::size_t(cells.rows - 1)];
+    shownIn_ = cells;
 
     rows_.clear();
     for (int row = 0; row < textRows; ++row) {
@@ -73,53 +89,73 @@ void Presenter::present()
         const int bottom = std::min((row + 1) * cells.cellHeight, surface_.height());
         for (int y = row * cells.cellHeight; y < bottom; ++y)
             changed = surface_.takeChanged(y) || changed;  // take every mark, even past one
-        if (changed && row < cells.rows)
+        if (changed)
+            painted_[std::size_t(row)] = pending_[std::size_t(row)] = true;
+        if (pending_[std::size_t(row)] && row < cells.rows) {
             rows_.push_back(row);
+            pending_[std::size_t(row)] = false;
+        }
     }
     if (rows_.empty() || terminalGone_)
         return;
 
-    cut_ = false;
+    cut_ = resized_ = false;
+    shown_ = 0;
     terminal_.beginPaint();
-    buffer_.append(Terminal::paintPrologue, sizeof Terminal::paintPrologue - 1);
+    send(Terminal::paintPrologue, sizeof Terminal::paintPrologue - 1);
     encoder_->reset();
     if (encoder_->showsRuns())
         showRuns(rows_, cells);
     else
         showRows(rows_, cells);
-    buffer_.append(terminal_.epilogue(), std::strlen(terminal_.epilogue()));
     writeBuffer();
+    send(terminal_.epilogue(), std::strlen(terminal_.epilogue()));
     terminal_.endPaint();
 
     // A stop (Ctrl-Z) ended this presentation on the terminal part way: its rows are shown
-    // anew, whole, at the next look.
-    if (cut_) {
-        buffer_.clear();
-        for (const int row : rows_)
-            for (int y = row * cells.cellHeight;
-                 y < std::min((row + 1) * cells.cellHeight, surface_.height()); ++y)
-                surface_.markChanged(y);
-    }
+    // anew, whole, at the next look. A resize kept the rest of them from it: they are shown
+    // as the window then allows.
+    for (std::size_t i = cut_ ? 0 : shown_; i < rows_.size(); ++i)
+        pending_[std::size_t(rows_[i])] = true;
 }
 
 void Presenter::writeBuffer()
 {
-    if (!terminalGone_ && !cut_ && !terminal_.write(buffer_.data(), buffer_.size())) {
+    std::size_t from = 0;
+    for (const Segment& segment : segments_) {
+        if (terminalGone_ || cut_)
+            break;
+        const CellGeometry window = windowNow();
+        if (window.rows != shownIn_.rows || window.columns != shownIn_.columns) {
+            resized_ = true;
+            break;
+        }
+        send(buffer_.data() + from, segment.end - from);
+        from = segment.end;
+        shown_ = segment.shown;
+    }
+    buffer_.clear();
+    segments_.clear();
+}
+
+void Presenter::send(const char* data, std::size_t size)
+{
+    if (!terminalGone_ && !cut_ && !terminal_.write(data, size)) {
         if (terminal_.presentationCut())
             cut_ = true;
         else
             terminalGone_ = true;
     }
-    buffer_.clear();
 }
 
 void Presenter::showRuns(const std::vector<int>& rows, const CellGeometry& cells)
 {
-    for (std::size_t i = 0; i < rows.size() && !terminalGone_ && !cut_;) {
+    for (std::size_t i = 0; i < rows.size() && !terminalGone_ && !cut_ && !resized_;) {
         std::size_t end = i + 1;
         while (end < rows.size() && rows[end] == rows[end - 1] + 1)
             ++end;
         encoder_->encodeRun(surface_, rows[i], rows[end - 1], cells, buffer_);
+        endSegment(end);
         if (buffer_.size() >= batchBytes)
             writeBuffer();
         i = end;
@@ -129,10 +165,9 @@ void Presenter::showRuns(const std::vector<int>& rows, const CellGeometry& cells
 void Presenter::showRows(const std::vector<int>& rows, const CellGeometry& cells)
 {
     if (!twin_ || rows.size() < 2) {
-        for (const int row : rows) {
-            if (terminalGone_ || cut_)
-                break;
-            encoder_->encodeRow(surface_, row, cells, buffer_);
+        for (std::size_t i = 0; i < rows.size() && !terminalGone_ && !cut_ && !resized_; ++i) {
+            encoder_->encodeRow(surface_, rows[i], cells, buffer_);
+            endSegment(i + 1);
             if (buffer_.size() >= batchBytes)
                 writeBuffer();
         }
@@ -157,7 +192,7 @@ void Presenter::showRows(const std::vector<int>& rows, const CellGeometry& cells
             readyChanged.notify_one();
         }
     });
-    for (std::size_t i = 0; i < rows.size() && !terminalGone_ && !cut_; ++i) {
+    for (std::size_t i = 0; i < rows.size() && !terminalGone_ && !cut_ && !resized_; ++i) {
         if (i % 2 == 0) {
             encoder_->encodeRow(surface_, rows[i], cells, buffer_);
         } else {
@@ -166,6 +201,7 @@ void Presenter::showRows(const std::vector<int>& rows, const CellGeometry& cells
             lock.unlock();
             buffer_.append(rowBytes_[i].data(), rowBytes_[i].size());
         }
+        endSegment(i + 1);
         if (buffer_.size() >= batchBytes)
             writeBuffer();
     }

@@ -30,11 +30,18 @@ public:
 private:
     void run();
     void present();
+    // The window as it is now, in text cells.
+    CellGeometry windowNow() const;
     // Encodes the given text rows in order and writes them, in batches: row by row, or each
     // run of adjacent rows as one where the encoder shows runs.
     void showRuns(const std::vector<int>& rows, const CellGeometry& cells);
     void showRows(const std::vector<int>& rows, const CellGeometry& cells);
+    // The buffer's bytes up to here show rows_[0, shown) (a row, or a run, ends here).
+    void endSegment(std::size_t shown) { segments_.push_back(Segment{buffer_.size(), shown}); }
+    // Writes the buffer segment by segment, as long as the window keeps the size the rows were
+    // encoded for; what a resize leaves unwritten is dropped.
     void writeBuffer();
+    void send(const char* data, std::size_t size);
 
     Terminal& terminal_;
     Surface& surface_;
@@ -44,8 +51,19 @@ private:
     std::vector<int> rows_;              // the rows a presentation shows
     std::vector<ByteBuffer> rowBytes_;   // and their bytes, where two threads encode them
     ByteBuffer buffer_;
+    struct Segment {
+        std::size_t end;    // where its bytes end in the buffer
+        std::size_t shown;  // how many of rows_ are shown once they are written
+    };
+    std::vector<Segment> segments_;
+    std::size_t shown_ = 0;  // how many of rows_ went to the terminal
+    CellGeometry shownIn_;   // the window the rows were encoded for
+    // Text rows painted at least once, and those to show at the next look: changed, cut short
+    // by a stop or a resize, or past the window's edges when they changed.
+    std::vector<bool> painted_, pending_;
     bool terminalGone_ = false;
-    bool cut_ = false;  // a stop ended the presentation on the terminal: show its rows again
+    bool cut_ = false;      // a stop ended the presentation on the terminal: show its rows again
+    bool resized_ = false;  // the window changed size while the rows were written
 
     std::mutex mutex_;
     std::condition_variable wake_;
