@@ -23,7 +23,9 @@ constexpr std::size_t batchBytes = 1 << 16;
 Presenter::Presenter(Terminal& terminal, Surface& surface, std::unique_ptr<Encoder> encoder,
                      CellGeometry cells)
     : terminal_(terminal), surface_(surface), encoder_(std::move(encoder)),
-      twin_(encoder_->twin()), cells_(cells)
+      twin_(encoder_->twin()), cells_(cells), shownIn_(cells),
+      painted_(std::size_t((surface.height() + cells.cellHeight - 1) / cells.cellHeight)),
+      pending_(painted_.size())
 {
     // The thread takes no signals: a handler then always runs in the program's own thread and
     // can wait for this one to finish a write.
@@ -60,16 +62,31 @@ void Presenter::run()
     }
 }
 
-void Presenter::present()
+CellGeometry Presenter::windowNow() const
 {
-    // The window may have been resized since the surface was made: never draw past its edges.
     const Terminal::Size window = terminal_.size();
-    const int textRows = (surface_.height() + cells_.cellHeight - 1) / cells_.cellHeight;
     CellGeometry cells = cells_;
-    cells.rows = window.rows > 0 ? window.rows : textRows;
+    cells.rows = window.rows > 0 ? window.rows : int(painted_.size());
     cells.columns = window.columns > 0
                         ? window.columns
                         : (surface_.width() + cells_.cellWidth - 1) / cells_.cellWidth;
+    return cells;
+}
+
+void Presenter::present()
+{
+    // The window may have been resized since the surface was made or since the last look:
+    // never draw past its edges. One that grew (or changed its width) shows again what the
+    // smaller one cut off.
+    const CellGeometry cells = windowNow();
+    const int textRows = int(painted_.size());
+    if (cells.rows > shownIn_.rows || cells.columns != shownIn_.columns)
+        pending_ = painted_;
+    else if (cells.rows < shownIn_.rows && cells.rows <= textRows)
+        // What was on its way for rows past the new edge landed on the last row (a terminal
+        // keeps the cursor inside): it is shown again.
+        pending_[std::size_t(cells.rows - 1)] = painted_[std::size_t(cells.rows - 1)];
+    shownIn_ = cells;
 
     rows_.clear();
     for (int row = 0; row < textRows; ++row) {
@@ -77,42 +94,77 @@ void Presenter::present()
         const int bottom = std::min((row + 1) * cells.cellHeight, surface_.height());
         for (int y = row * cells.cellHeight; y < bottom; ++y)
             changed = surface_.takeChanged(y) || changed;  // take every mark, even past one
-        if (changed && row < cells.rows)
+        if (changed)
+            painted_[std::size_t(row)] = pending_[std::size_t(row)] = true;
+        if (pending_[std::size_t(row)] && row < cells.rows) {
             rows_.push_back(row);
+            pending_[std::size_t(row)] = false;
+        }
     }
     if (rows_.empty() || terminalGone_)
         return;
 
-    cut_ = false;
+    cut_ = resized_ = false;
+    piecesShown_ = 0;
     terminal_.beginPaint();
-    buffer_.append(Terminal::paintPrologue, sizeof Terminal::paintPrologue - 1);
+    send(Terminal::paintPrologue, sizeof Terminal::paintPrologue - 1);
     encoder_->reset();
     cutIntoPieces(cells);
     showPieces(cells);
-    buffer_.append(terminal_.epilogue(), std::strlen(terminal_.epilogue()));
     writeBuffer();
+    send(terminal_.epilogue(), std::strlen(terminal_.epilogue()));
     terminal_.endPaint();
 
     // A stop (Ctrl-Z) ended this presentation on the terminal part way: its rows are shown
-    // anew, whole, at the next look.
-    if (cut_) {
-        buffer_.clear();
-        for (const int row : rows_)
-            for (int y = row * cells.cellHeight;
-                 y < std::min((row + 1) * cells.cellHeight, surface_.height()); ++y)
-                surface_.markChanged(y);
-    }
+    // anew, whole, at the next look. A resize kept the rest of them from it: they are shown
+    // as the window then allows.
+    for (std::size_t i = cut_ ? 0 : piecesShown_; i < pieces_.size(); ++i)
+        for (int row = pieces_[i].firstRow; row <= pieces_[i].lastRow; ++row)
+            pending_[std::size_t(row)] = true;
+}
+
+void Presenter::addPiece(const ByteBuffer& bytes, std::size_t from,
+                         const std::vector<std::size_t>& cuts)
+{
+    const std::size_t base = buffer_.size();
+    if (&bytes != &buffer_)
+        buffer_.append(bytes.data() + from, bytes.size() - from);
+    for (const std::size_t cut : cuts)
+        segments_.push_back(Segment{base + cut - from, false});
+    segments_.push_back(Segment{buffer_.size(), true});
 }
 
 void Presenter::writeBuffer()
 {
-    if (!terminalGone_ && !cut_ && !terminal_.write(buffer_.data(), buffer_.size())) {
+    std::size_t from = 0;
+    bool insidePiece = false;
+    for (const Segment& segment : segments_) {
+        if (terminalGone_ || cut_)
+            break;
+        const CellGeometry window = windowNow();
+        if (window.rows != shownIn_.rows || window.columns != shownIn_.columns) {
+            resized_ = true;
+            if (insidePiece)
+                send("\x1b\\", 2);  // the image ends after the whole bands it has
+            break;
+        }
+        send(buffer_.data() + from, segment.end - from);
+        from = segment.end;
+        insidePiece = !segment.endsPiece;
+        piecesShown_ += segment.endsPiece;
+    }
+    buffer_.clear();
+    segments_.clear();
+}
+
+void Presenter::send(const char* data, std::size_t size)
+{
+    if (!terminalGone_ && !cut_ && !terminal_.write(data, size)) {
         if (terminal_.presentationCut())
             cut_ = true;
         else
             terminalGone_ = true;
     }
-    buffer_.clear();
 }
 
 void Presenter::cutIntoPieces(const CellGeometry& cells)
@@ -144,9 +196,11 @@ void Presenter::showPieces(const CellGeometry& cells)
     const std::vector<Piece>& pieces = pieces_;
     if (!twin_ || pieces.size() < 2) {
         for (const Piece& piece : pieces) {
-            if (terminalGone_ || cut_)
+            if (terminalGone_ || cut_ || resized_)
                 break;
+            const std::size_t from = buffer_.size();
             encoder_->encodeRun(surface_, piece.firstRow, piece.lastRow, cells, buffer_);
+            addPiece(buffer_, from, encoder_->cutPoints());
             if (buffer_.size() >= batchBytes)
                 writeBuffer();
         }
@@ -158,6 +212,7 @@ void Presenter::showPieces(const CellGeometry& cells)
     // as soon as it is ready. The first pieces are on their way to the terminal while later
     // ones are still being encoded, on both cores.
     pieceBytes_.resize(pieces.size());
+    pieceCuts_.resize(pieces.size());
     std::vector<bool> ready(pieces.size(), false);
     std::atomic<std::size_t> next{0};
     std::atomic<bool> abandon{false};
@@ -168,6 +223,7 @@ void Presenter::showPieces(const CellGeometry& cells)
             pieceBytes_[i].clear();
             encoder.encodeRun(surface_, pieces[i].firstRow, pieces[i].lastRow, cells,
                               pieceBytes_[i]);
+            pieceCuts_[i] = encoder.cutPoints();
             {
                 std::lock_guard<std::mutex> lock(readyMutex);
                 ready[i] = true;
@@ -176,7 +232,7 @@ void Presenter::showPieces(const CellGeometry& cells)
         }
     };
     std::thread first(encodePieces, std::ref(*encoder_)), second(encodePieces, std::ref(*twin_));
-    for (std::size_t i = 0; i < pieces.size() && !terminalGone_ && !cut_; ++i) {
+    for (std::size_t i = 0; i < pieces.size() && !terminalGone_ && !cut_ && !resized_; ++i) {
         std::unique_lock<std::mutex> lock(readyMutex);
         if (!ready[i] && !buffer_.empty()) {
             // The terminal is faster than the encoders: it gets what is ready meanwhile.
@@ -186,7 +242,7 @@ void Presenter::showPieces(const CellGeometry& cells)
         }
         readyChanged.wait(lock, [&] { return ready[i]; });
         lock.unlock();
-        buffer_.append(pieceBytes_[i].data(), pieceBytes_[i].size());
+        addPiece(pieceBytes_[i], 0, pieceCuts_[i]);
         if (buffer_.size() >= batchBytes)
             writeBuffer();
     }

@@ -2,7 +2,9 @@
 // that show it on the terminal. Encoders only produce bytes; the presenter writes them.
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <vector>
 
 #include "console/bytes/byte_buffer.h"
 #include "console/surface/surface.h"
@@ -46,4 +48,13 @@ public:
     // piece of a run) stand on their own (nothing carried from one to the next); null where
     // they do not.
     virtual std::unique_ptr<Encoder> twin() const { return nullptr; }
+
+    // Where the bytes the last encodeRun (or encodeRow) appended may be cut short, should the
+    // window change size while they are written: offsets into `out` after which a string
+    // terminator ends what is open (a sixel image after a whole band). Encoders whose images
+    // are a text row each have none.
+    const std::vector<std::size_t>& cutPoints() const { return cutPoints_; }
+
+protected:
+    std::vector<std::size_t> cutPoints_;
 };

@@ -46,6 +46,7 @@ int SixelEncoder::runRows(const CellGeometry& cells) const
 void SixelEncoder::encodeRun(const Surface& surface, int firstRow, int lastRow,
                              const CellGeometry& cells, ByteBuffer& out)
 {
+    cutPoints_.clear();
     const int most = runRows(cells);
     for (int row = firstRow; row <= lastRow; row += most)
         encodePiece(surface, row, std::min(row + most - 1, lastRow), cells, out);
@@ -149,8 +150,13 @@ void SixelEncoder::encodeImage(const Surface& surface, int left, int top, int wi
     area_.assign(palette.size(), 0);
     lineOf_.resize(palette.size());
     pending_.resize(std::size_t(width));
-    for (int band = 0; band * 6 < height; ++band)
+    for (int band = 0; band * 6 < height; ++band) {
+        if (band > 0) {
+            cutPoints_.push_back(out.size());  // whole bands above: the image may end here
+            out.append("-", 1);  // the next band; none after the last, which could scroll
+        }
         encodeBand(band, width, height, out);
+    }
     out.append("\x1b\\", 2);
 }
 
@@ -215,7 +221,7 @@ void SixelEncoder::encodeBand(int band, int width, int height, ByteBuffer& out)
     // its last sixel. At each column a run of one character goes on while it sets every pixel
     // of the line's colour there and nothing a line before has drawn; else a new run starts:
     // every pixel still to be drawn where the colour has some, none where it has none.
-    char* p = out.reserve(sixels_.size() * 14 + lines_.size() * 16 + 2);
+    char* p = out.reserve(sixels_.size() * 14 + lines_.size() * 16);
     for (std::size_t line = 0; line < lines_.size(); ++line) {
         if (line > 0)
             *p++ = '$';  // back to the band's start for the next register
@@ -246,8 +252,6 @@ void SixelEncoder::encodeBand(int band, int width, int height, ByteBuffer& out)
         for (entry = &sorted_[std::size_t(lineStart_[line])]; entry < end; ++entry)
             pending_[std::size_t(entry->x)] &= (unsigned char)~entry->bits;
     }
-    if ((band + 1) * 6 < height)
-        *p++ = '-';  // the next band; none after the last, which could scroll
     out.commit(p);
     for (const int index : lines_)
         area_[std::size_t(index)] = 0;
