@@ -67,7 +67,8 @@ public:
     bool write(const char* data, std::size_t size);
 
     // Around each presentation: echo goes off (a key typed meanwhile would otherwise be echoed
-    // into the picture at wherever the cursor happens to be) and comes back after.
+    // into the picture at wherever the cursor happens to be), and output processing too (no
+    // line end is ever written while painting), and both come back after.
     void beginPaint();
     void endPaint();
 
@@ -123,4 +124,5 @@ private:
     std::atomic<bool> cut_{false};      // the presentation it found open was ended
     std::atomic<bool> cursorHidden_{false};
     bool gone_ = false;
+    bool paintingModes_ = false;  // beginPaint() changed the modes; endPaint() changes them back
 };
