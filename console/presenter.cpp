@@ -134,16 +134,21 @@ void Presenter::addPiece(const ByteBuffer& bytes, std::size_t from,
     segments_.push_back(Segment{buffer_.size(), true});
 }
 
-void Presenter::writeBuffer()
+bool Presenter::windowResized()
+{
+    const CellGeometry window = windowNow();
+    resized_ = resized_ || window.rows != shownIn_.rows || window.columns != shownIn_.columns;
+    return resized_;
+}
+
+void Presenter::writeBuffer(bool checkFirst)
 {
     std::size_t from = 0;
     bool insidePiece = false;
     for (const Segment& segment : segments_) {
         if (terminalGone_ || cut_)
             break;
-        const CellGeometry window = windowNow();
-        if (window.rows != shownIn_.rows || window.columns != shownIn_.columns) {
-            resized_ = true;
+        if ((checkFirst || from > 0) && windowResized()) {
             if (insidePiece)
                 send("\x1b\\", 2);  // the image ends after the whole bands it has
             break;
@@ -195,14 +200,15 @@ void Presenter::showPieces(const CellGeometry& cells)
 {
     const std::vector<Piece>& pieces = pieces_;
     if (!twin_ || pieces.size() < 2) {
+        // A piece at a time, written as soon as it is encoded, once the window is seen to keep
+        // its size: what an encoder has made is never dropped, so one that keeps track of the
+        // images it showed (kitty through shared memory) stays right.
         for (const Piece& piece : pieces) {
-            if (terminalGone_ || cut_ || resized_)
+            if (terminalGone_ || cut_ || windowResized())
                 break;
-            const std::size_t from = buffer_.size();
             encoder_->encodeRun(surface_, piece.firstRow, piece.lastRow, cells, buffer_);
-            addPiece(buffer_, from, encoder_->cutPoints());
-            if (buffer_.size() >= batchBytes)
-                writeBuffer();
+            addPiece(buffer_, 0, encoder_->cutPoints());
+            writeBuffer(false);
         }
         return;
     }

@@ -40,9 +40,12 @@ private:
     // Appends a piece's bytes (`from` onwards in `bytes`, where the encoder has just put them)
     // to what is to be written, with the points at which it may be cut.
     void addPiece(const ByteBuffer& bytes, std::size_t from, const std::vector<std::size_t>& cuts);
+    // Whether the window's size is no longer the one the pieces were encoded for.
+    bool windowResized();
     // Writes the buffer piece by piece, as long as the window keeps the size the pieces were
-    // encoded for; what a resize leaves unwritten is dropped, and an image it cuts is ended.
-    void writeBuffer();
+    // encoded for (looked at before the first piece too, where `checkFirst`); what a resize
+    // leaves unwritten is dropped, and an image it cuts is ended.
+    void writeBuffer(bool checkFirst = true);
     void send(const char* data, std::size_t size);
 
     Terminal& terminal_;
