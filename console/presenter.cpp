@@ -1,7 +1,5 @@
 #include "console/presenter.h"
 
-#include <signal.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -19,18 +17,12 @@ constexpr std::size_t batchBytes = 1 << 16;
 
 }  // namespace
 
-Presenter::Presenter(Terminal& terminal, Surface& surface, std::unique_ptr<Encoder> encoder,
-                     CellGeometry cells)
+Presenter::Presenter(PaintingTerminal& terminal, Surface& surface,
+                     std::unique_ptr<Encoder> encoder, CellGeometry cells)
     : terminal_(terminal), surface_(surface), encoder_(std::move(encoder)),
       twin_(encoder_->twin()), cells_(cells)
 {
-    // The thread takes no signals: a handler then always runs in the program's own thread and
-    // can wait for this one to finish a write.
-    sigset_t all, previous;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &previous);
-    thread_ = std::thread(&Presenter::run, this);
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    thread_ = terminal_.startWriter([this] { run(); });
 }
 
 Presenter::~Presenter()
@@ -59,7 +51,7 @@ void Presenter::run()
 void Presenter::present()
 {
     // The window may have been resized since the surface was made: never draw past its edges.
-    const Terminal::Size window = terminal_.size();
+    const PaintingTerminal::Size window = terminal_.size();
     const int textRows = (surface_.height() + cells_.cellHeight - 1) / cells_.cellHeight;
     CellGeometry cells = cells_;
     cells.rows = window.rows > 0 ? window.rows : textRows;
@@ -81,7 +73,7 @@ void Presenter::present()
 
     cut_ = false;
     terminal_.beginPaint();
-    buffer_.append(Terminal::paintPrologue, sizeof Terminal::paintPrologue - 1);
+    buffer_.append(terminal_.paintPrologue, sizeof terminal_.paintPrologue - 1);
     encoder_->reset();
     if (encoder_->showsRuns())
         showRuns(rows_, cells);

@@ -3,6 +3,7 @@
 #include "console/presenter.h"
 
 #include "console/encoders/halfblock_encoder.h"
+#include "console/terminal/terminal.h"
 
 #include <gtest/gtest.h>
 
