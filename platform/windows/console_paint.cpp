@@ -28,8 +28,10 @@ ConsoleWindowFacts factsOf(HWND window)
     facts.visible = IsWindowVisible(window);
     facts.minimised = IsIconic(window);
     RECT client{};
-    if (GetClientRect(window, &client))
-        facts.clientWidth = client.right - client.left, facts.clientHeight = client.bottom - client.top;
+    if (GetClientRect(window, &client)) {
+        facts.clientWidth = client.right - client.left;
+        facts.clientHeight = client.bottom - client.top;
+    }
     return facts;
 }
 

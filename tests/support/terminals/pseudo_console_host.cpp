@@ -67,7 +67,8 @@ bool waitFor(const char* what, DWORD limitMs)
 int main(int argc, char** argv)
 {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: pseudo_console_host VIEWER.exe ANSWERS OUTPUT [COLUMNS ROWS]\n");
+        std::fprintf(stderr, "usage: pseudo_console_host VIEWER.exe ANSWERS OUTPUT [COLUMNS ROWS]"
+                             "\n");
         return 1;
     }
     const std::string answers = argv[2];
