@@ -56,7 +56,7 @@ std::string windowsPath(std::string path)
 
 bool waitFor(const char* what, DWORD limitMs)
 {
-    for (const DWORD start = GetTickCount(); GetTickCount() - start < limitMs; Sleep(20))
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < limitMs; Sleep(5))
         if (received().find(what) != std::string::npos)
             return true;
     return false;
@@ -140,7 +140,7 @@ int main(int argc, char** argv)
     CloseHandle(outputWrite);
     reader.join();
 
-    std::FILE* file = std::fopen(argv[3], "wb");
+    std::FILE* file = std::fopen(windowsPath(argv[3]).c_str(), "wb");
     const std::string all = received();
     if (!file || std::fwrite(all.data(), 1, all.size(), file) != all.size() || std::fclose(file)) {
         std::fprintf(stderr, "cannot write %s\n", argv[3]);
