@@ -3,11 +3,13 @@
 // picture is shown), standard output and error are the terminal.
 //
 // Usage: pty_run [--pixels WIDTHxHEIGHT] [--answer plain|kitty|kitty-local|sixel|silent]
-//                COLUMNS ROWS SAVE_FILE|- PROGRAM [ARGUMENT...]
+//                [--drain BYTES_PER_SECOND] COLUMNS ROWS SAVE_FILE|- PROGRAM [ARGUMENT...]
 //   --pixels  the text area's size in pixels, as the kernel reports it (default: unknown)
 //   --answer  what the terminal answers to the program's questions (default: plain; silent:
 //             nothing at all; kitty: kitty elsewhere, kitty-local: kitty on this machine, which
 //             reads the shared memory objects and files it is handed)
+//   --drain   the terminal gets the output through a link of this rate, e.g. 12.5e6 for
+//             100 Mbit/s (default: as fast as it reads)
 // Prints: milliseconds from the start until the terminal had read and answered the last byte it
 // got (and read any image object handed over with it), and how many bytes it got.
 #include <unistd.h>
@@ -25,11 +27,14 @@
 int main(int argc, char** argv)
 {
     int width = 0, height = 0;
+    double drainRate = 0;
     PtySession::Responder answer = PtySession::plainTerminal;
     LocalKittyTerminal localKitty;
     int next = 1;
     for (; next + 1 < argc && argv[next][0] == '-' && argv[next][1] == '-'; next += 2) {
-        if (std::strcmp(argv[next], "--pixels") == 0) {
+        if (std::strcmp(argv[next], "--drain") == 0) {
+            drainRate = std::atof(argv[next + 1]);
+        } else if (std::strcmp(argv[next], "--pixels") == 0) {
             std::sscanf(argv[next + 1], "%dx%d", &width, &height);
         } else if (std::strcmp(argv[next], "--answer") == 0) {
             const std::string kind = argv[next + 1];
@@ -43,6 +48,7 @@ int main(int argc, char** argv)
     if (argc - next < 4) {
         std::fprintf(stderr, "usage: pty_run [--pixels WxH] "
                              "[--answer plain|kitty|kitty-local|sixel|silent] "
+                             "[--drain BYTES_PER_SECOND] "
                              "COLUMNS ROWS SAVE_FILE|- PROGRAM [ARGUMENT...]\n");
         return 2;
     }
@@ -56,6 +62,7 @@ int main(int argc, char** argv)
 
     PtySession session(columns, rows, width, height);
     session.answerWith(answer);
+    session.drainAt(drainRate);
     const auto start = std::chrono::steady_clock::now();
     session.start(program, here, PtySession::Input::empty, arguments,
                   PtySession::Output::terminal);

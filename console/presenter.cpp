@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -131,36 +132,43 @@ void Presenter::showRows(const std::vector<int>& rows, const CellGeometry& cells
         return;
     }
 
-    // Image rows are costly to encode and stand on their own: a helper thread encodes every
-    // other one while this thread encodes the rest and writes them all in order.
+    // Image rows are costly to encode and stand on their own: two helper threads encode them,
+    // each taking the next row no one has taken, while this thread writes them in order, each
+    // as soon as it is ready. The first rows are on their way to the terminal while later ones
+    // are still being encoded, on both cores.
     rowBytes_.resize(rows.size());
-    std::vector<std::atomic<bool>> ready(rows.size());
+    std::vector<bool> ready(rows.size(), false);
+    std::atomic<std::size_t> next{0};
     std::atomic<bool> abandon{false};
     std::mutex readyMutex;
     std::condition_variable readyChanged;
-    std::thread helper([&] {
-        for (std::size_t i = 1; i < rows.size() && !abandon.load(); i += 2) {
+    auto encodeRows = [&](Encoder& encoder) {
+        for (std::size_t i; !abandon.load() && (i = next++) < rows.size();) {
             rowBytes_[i].clear();
-            twin_->encodeRow(surface_, rows[i], cells, rowBytes_[i]);
+            encoder.encodeRow(surface_, rows[i], cells, rowBytes_[i]);
             {
                 std::lock_guard<std::mutex> lock(readyMutex);
-                ready[i].store(true);
+                ready[i] = true;
             }
             readyChanged.notify_one();
         }
-    });
+    };
+    std::thread first(encodeRows, std::ref(*encoder_)), second(encodeRows, std::ref(*twin_));
     for (std::size_t i = 0; i < rows.size() && !terminalGone_ && !cut_; ++i) {
-        if (i % 2 == 0) {
-            encoder_->encodeRow(surface_, rows[i], cells, buffer_);
-        } else {
-            std::unique_lock<std::mutex> lock(readyMutex);
-            readyChanged.wait(lock, [&] { return ready[i].load(); });
+        std::unique_lock<std::mutex> lock(readyMutex);
+        if (!ready[i] && !buffer_.empty()) {
+            // The terminal is faster than the encoders: it gets what is ready meanwhile.
             lock.unlock();
-            buffer_.append(rowBytes_[i].data(), rowBytes_[i].size());
+            writeBuffer();
+            lock.lock();
         }
+        readyChanged.wait(lock, [&] { return ready[i]; });
+        lock.unlock();
+        buffer_.append(rowBytes_[i].data(), rowBytes_[i].size());
         if (buffer_.size() >= batchBytes)
             writeBuffer();
     }
     abandon.store(true);
-    helper.join();
+    first.join();
+    second.join();
 }

@@ -39,7 +39,7 @@ private:
     PaintingTerminal& terminal_;
     Surface& surface_;
     std::unique_ptr<Encoder> encoder_;
-    std::unique_ptr<Encoder> twin_;  // a second encoder for a helper thread, where rows allow
+    std::unique_ptr<Encoder> twin_;  // a second encoder, for two helper threads, where rows allow
     CellGeometry cells_;
     std::vector<int> rows_;              // the rows a presentation shows
     std::vector<ByteBuffer> rowBytes_;   // and their bytes, where two threads encode them

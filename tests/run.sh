@@ -8,7 +8,8 @@
 #   CTEST_ARGS         more options for ctest, e.g. "-L canvas"
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash examples/install_packages.sh cmake g++ make zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
+bash examples/install_packages.sh cmake g++ make libdeflate-dev zlib1g-dev libpng-dev libgtest-dev \
+  libgmock-dev libbenchmark-dev
 # For the checks in real terminals on a virtual X display.
 bash examples/install_packages.sh xvfb x11-utils xdotool imagemagick fonts-dejavu-core xterm kitty \
   mlterm rxvt-unicode

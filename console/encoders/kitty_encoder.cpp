@@ -1,7 +1,5 @@
 #include "console/encoders/kitty_encoder.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -57,25 +55,19 @@ void KittyEncoder::encodeRow(const Surface& surface, int row, const CellGeometry
     pixels_.resize(std::size_t(width) * std::size_t(height) * std::size_t(channels));
     copyKittyPixels(surface, first, top, width, height, channels, pixels_.data());
 
-    // zlib where it pays: the terminal is usually slower than the compressor.
-    uLongf packedSize = compressBound(uLong(pixels_.size()));
-    compressed_.resize(packedSize);
-    const bool packed =
-        compress2(compressed_.data(), &packedSize, pixels_.data(), uLong(pixels_.size()), 1) ==
-            Z_OK &&
-        packedSize < pixels_.size() * 9 / 10;
-    const unsigned char* data = packed ? compressed_.data() : pixels_.data();
-    const std::size_t size = packed ? std::size_t(packedSize) : pixels_.size();
+    // As a PNG, which the terminal decodes itself: the fewest bytes through the terminal.
+    const std::vector<unsigned char>& png = png_.encode(pixels_.data(), width, height, channels);
+    const unsigned char* data = png.data();
+    const std::size_t size = png.size();
 
     // The cursor to the cell of the first painted pixel; the image goes there without moving
     // it (C=1) and without a reply (q=2).
     const int column = first / cells.cellWidth;
     char header[160];
     int length = std::snprintf(header, sizeof header,
-                               "\x1b[%d;%dH\x1b_Ga=T,f=%d,s=%d,v=%d,i=%u,X=%d,C=1,q=2%s", row + 1,
-                               column + 1, channels * 8, width, height,
-                               unsigned(imageIds_ + std::uint32_t(row)),
-                               first - column * cells.cellWidth, packed ? ",o=z" : "");
+                               "\x1b[%d;%dH\x1b_Ga=T,f=100,i=%u,X=%d,C=1,q=2", row + 1,
+                               column + 1, unsigned(imageIds_ + std::uint32_t(row)),
+                               first - column * cells.cellWidth);
     out.append(header, std::size_t(length));
 
     for (std::size_t at = 0; at < size || at == 0; at += chunkBytes) {

@@ -1,13 +1,15 @@
 // True pixels through the kitty graphics protocol: each text row of the surface that holds
-// painted pixels becomes one image, placed at the cell of its first painted pixel with the rest
-// of the offset in pixels (X=), so that one picture pixel is one screen pixel. Pixels never
-// painted are transparent: the window's text shows through them, as on Windows.
+// painted pixels becomes one image (a PNG file, see kitty_png.h), placed at the cell of its
+// first painted pixel with the rest of the offset in pixels (X=), so that one picture pixel is
+// one screen pixel. Pixels never painted are transparent: the window's text shows through them,
+// as on Windows.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "console/encoders/encoder.h"
+#include "console/encoders/kitty_png.h"
 
 // The pixels of a rectangle of the surface as a kitty image takes them: 3 channels (RGB) where
 // every pixel in it was painted, else 4 (RGBA) with the unpainted ones fully transparent.
@@ -30,6 +32,6 @@ public:
 
 private:
     std::uint32_t imageIds_;
-    std::vector<unsigned char> pixels_;      // the row's image, RGB or RGBA
-    std::vector<unsigned char> compressed_;  // the same, through zlib
+    std::vector<unsigned char> pixels_;  // the row's image, RGB or RGBA
+    KittyPng png_;                       // and the same as a PNG file
 };

@@ -3,6 +3,7 @@
 #include "console/presenter.h"
 
 #include "console/encoders/halfblock_encoder.h"
+#include "console/encoders/kitty_encoder.h"
 #include "console/terminal/terminal.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <thread>
 
+#include "image_screen.h"
 #include "pty_capture.h"
 #include "screen_model.h"
 
@@ -93,6 +95,35 @@ TEST(Presenter, ShowsTheLastPixelsWhenItCloses)
         10s))
         << screenOf(terminal.output(), columns, rows).differences(want);
     EXPECT_EQ(screenOf(terminal.output(), columns, rows).problems(), std::vector<std::string>{});
+}
+
+TEST(Presenter, ImagesEncodedOnTwoThreadsReachASlowTerminalWholeAndInOrder)
+{
+    // Kitty rows are encoded by two helper threads while the presenter writes them: each image
+    // must arrive whole, in its place, the last one showing the last pixels painted.
+    const int columns = 40, rows = 20;
+    const CellGeometry cells{8, 17, columns, rows};
+    PtyCapture terminal(columns, rows);
+    terminal.throttle(200);
+    Terminal output(terminal.terminal());
+    Surface surface(columns * cells.cellWidth, rows * cells.cellHeight);
+    {
+        Presenter presenter(output, surface, std::make_unique<KittyEncoder>(1000), cells);
+        for (int y = 0; y < 300; ++y) {
+            for (int x = 0; x < 290; ++x)
+                surface.set(10 + x, 10 + y, colourAt(x, y) ^ std::uint32_t(x * y % 7));
+            if (y % 20 == 19)
+                std::this_thread::sleep_for(1ms);
+        }
+    }
+    terminal.throttle(0);
+    auto shownExactly = [&](const std::string& out) {
+        ImageScreen screen(columns, rows, cells.cellWidth, cells.cellHeight);
+        screen.feed(out);
+        return screen.wrongPixels(surface) == 0 && screen.problems().empty() &&
+               !screen.insideSequence();
+    };
+    EXPECT_TRUE(terminal.waitFor(shownExactly, 10s));
 }
 
 TEST(Presenter, KeepsToAWindowThatShrankMeanwhile)

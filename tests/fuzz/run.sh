@@ -16,7 +16,8 @@ targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(run replies encoders)
 build=$(realpath -m "${BUILD_DIR:-build-fuzz}")
 
-bash examples/install_packages.sh clang-14 libclang-rt-14-dev cmake make zlib1g-dev libgtest-dev
+bash examples/install_packages.sh clang-14 libclang-rt-14-dev cmake make libdeflate-dev zlib1g-dev \
+  libpng-dev libgtest-dev
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -DVIEWER_FUZZ=ON -DVIEWER_WERROR=ON \
   -DVIEWER_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 programs=()

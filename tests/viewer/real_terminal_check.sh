@@ -4,10 +4,15 @@
 # must end the run with status 0, the cursor as it was found. Exits 77 (skipped) where the X
 # server, the terminal, xdotool or ImageMagick is missing.
 #
-# Usage: tests/viewer/real_terminal_check.sh TERMINAL VIEWER PICTURE.bmp [hidden-cursor]
+# Usage: tests/viewer/real_terminal_check.sh TERMINAL VIEWER PICTURE [hidden-cursor]
+#   PICTURE: a bitmap file, or plasma:WxH for a photograph-like one that ImageMagick makes (its
+#   plasma fractal: smooth with noise, so that kitty images go in many pieces).
 #   xterm:       xterm -ti vt340 with 1024 colour registers: sixel images; colours are compared
 #                within what sixel's percentages can carry (1.5%).
-#   kitty:       kitty graphics; every pixel must be exact.
+#   kitty:       kitty graphics, through shared memory; every pixel must be exact.
+#   kitty-remote: kitty graphics through the terminal, as to a kitty on another machine: the
+#                viewer runs with shared memory and /tmp of its own (a mount namespace; needs
+#                root), which kitty cannot read. Every pixel must be exact.
 #   mlterm:      sixel images, as xterm.
 #   xterm-plain: xterm -ti vt100: half-block text cells.
 #   urxvt:       rxvt-unicode, which prints strings it does not know (the kitty questions):
@@ -32,12 +37,26 @@ fi
 
 terminal=$1
 viewer=$(realpath "$2")
-picture=$(realpath "$3")
+picture=$3
+[[ $picture == plasma:* ]] || picture=$(realpath "$picture")
 cursor=${4:-shown}
 command=${terminal%-plain}
+command=${command%-remote}
 for tool in Xvfb xwininfo xdotool import convert compare "$command"; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
+elsewhere=
+if [ "$terminal" = kitty-remote ]; then
+  own="mount -t tmpfs none /dev/shm && mount -t tmpfs none /tmp"
+  elsewhere="unshare --mount sh -c '$own && exec \"\$0\"'"
+  marker=/dev/shm/real-terminal-check-$$
+  if ! unshare --mount sh -c "mount -t tmpfs none /dev/shm && touch $marker" 2>/dev/null ||
+     [ -e "$marker" ]; then
+    rm -f "$marker"
+    echo "skipped: no shared memory of its own for the viewer (a mount namespace needs root)"
+    exit 77
+  fi
+fi
 
 work=$(mktemp -d)
 cleanup() {
@@ -46,7 +65,11 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-cp "$picture" "$work/Painting.bmp"
+case "$picture" in
+  plasma:*) convert -size "${picture#plasma:}" -seed 5 plasma:fractal -type TrueColor \
+              "BMP3:$work/Painting.bmp" ;;
+  *) cp "$picture" "$work/Painting.bmp" ;;
+esac
 cd "$work"
 
 # A display number of its own, chosen by the server, so that checks can run side by side.
@@ -62,7 +85,7 @@ export DISPLAY=:$(head -n 1 display.txt)
 mkfifo go
 hide=
 [ "$cursor" = hidden-cursor ] && hide="printf '\\033[?25l';"
-run="cat '$work/go' >/dev/null; $hide cd '$work' && '$viewer'; echo \$? >status;
+run="cat '$work/go' >/dev/null; $hide cd '$work' && $elsewhere '$viewer'; echo \$? >status;
      stty raw -echo; printf '\\033[?25\$p'; timeout --foreground 5 dd bs=1 count=9 of=cursor 2>/dev/null;
      stty sane; sleep 60"
 columns=100 rows=40 compare=pixels fuzz=0
@@ -71,7 +94,7 @@ case "$terminal" in
     xterm -ti vt340 -xrm 'XTerm*numColorRegisters: 1024' -xrm 'XTerm*internalBorder: 0' \
           -bw 0 -fa 'DejaVu Sans Mono' -fs 10 -geometry 100x40+0+0 -e sh -c "$run" &
     fuzz=1.5% ;;
-  kitty)
+  kitty|kitty-remote)
     LIBGL_ALWAYS_SOFTWARE=1 kitty --config NONE -o font_family='DejaVu Sans Mono' \
           -o font_size=10 -o placement_strategy=top-left -o window_padding_width=0 \
           -o initial_window_width=800 -o initial_window_height=680 \

@@ -38,15 +38,6 @@ std::string paintAndShow(Surface& surface, Encoder& encoder, int top, int bottom
     return out.str();
 }
 
-int wrongPixels(const ImageScreen& screen, const Surface& surface)
-{
-    int wrong = 0;
-    for (int y = 0; y < surface.height(); ++y)
-        for (int x = 0; x < surface.width(); ++x)
-            wrong += screen.pixel(x, y) != surface.get(x, y);
-    return wrong;
-}
-
 TEST(KittyLocalEncoder, EachRunIsOneImageInSharedMemoryAndTheLatestCoversTheEarlier)
 {
     Surface surface(columns * cellWidth, rows * cellHeight);
@@ -61,7 +52,7 @@ TEST(KittyLocalEncoder, EachRunIsOneImageInSharedMemoryAndTheLatestCoversTheEarl
         EXPECT_NE(bytes.find(",t=s,"), std::string::npos);
         EXPECT_LT(bytes.size(), 200u);
         screen.feed(bytes);
-        EXPECT_EQ(wrongPixels(screen, surface), 0) << "after pixel row " << band.second;
+        EXPECT_EQ(screen.wrongPixels(surface), 0) << "after pixel row " << band.second;
     }
     EXPECT_EQ(screen.problems(), std::vector<std::string>{});
     EXPECT_EQ(screen.kittyImagesShown(), 3);
@@ -70,7 +61,7 @@ TEST(KittyLocalEncoder, EachRunIsOneImageInSharedMemoryAndTheLatestCoversTheEarl
     screen.feed(paintAndShow(surface, encoder, 0, 160));
     EXPECT_EQ(screen.kittyImagesShown(), 1);
     EXPECT_EQ(screen.problems(), std::vector<std::string>{});
-    EXPECT_EQ(wrongPixels(screen, surface), 0);
+    EXPECT_EQ(screen.wrongPixels(surface), 0);
 
     // No terminal took them: closing removes them all.
     EXPECT_EQ(objectsLeftBy(getpid()).size(), 4u);
@@ -97,7 +88,7 @@ TEST(KittyLocalEncoder, WhenAnObjectCannotBeMadeTheRestGoesThroughTheTerminal)
     EXPECT_EQ(failed.find(",t=s,"), std::string::npos);
     EXPECT_NE(failed.find("a=T,f="), std::string::npos);
     screen.feed(failed);
-    EXPECT_EQ(wrongPixels(screen, surface), 0);
+    EXPECT_EQ(screen.wrongPixels(surface), 0);
 
     // And it stays so, even with room again.
     for (ImageHandover::Object& filler : fillers)
@@ -106,7 +97,7 @@ TEST(KittyLocalEncoder, WhenAnObjectCannotBeMadeTheRestGoesThroughTheTerminal)
     EXPECT_EQ(later.find(",t=s,"), std::string::npos);
     screen.feed(later);
     EXPECT_EQ(screen.problems(), std::vector<std::string>{});
-    EXPECT_EQ(wrongPixels(screen, surface), 0);
+    EXPECT_EQ(screen.wrongPixels(surface), 0);
 }
 
 TEST(ImageHandover, RemovesWhatTheTerminalDidNotTakeAndNothingIsMadeAfterASignal)

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <png.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -57,6 +58,25 @@ int number(const std::map<std::string, std::string>& values, const std::string& 
 {
     const auto found = values.find(key);
     return found == values.end() ? 0 : std::atoi(found->second.c_str());
+}
+
+// A PNG file read with libpng, as kitty reads one: `bytes` become its pixels, RGB or RGBA.
+bool readPng(std::string& bytes, int& width, int& height, int& format)
+{
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&png, bytes.data(), bytes.size()))
+        return false;  // libpng has freed what it held
+    const bool alpha = (png.format & PNG_FORMAT_FLAG_ALPHA) != 0;
+    png.format = alpha ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
+    std::string pixels(PNG_IMAGE_SIZE(png), '\0');
+    if (!png_image_finish_read(&png, nullptr, &pixels[0], 0, nullptr))
+        return false;
+    width = int(png.width);
+    height = int(png.height);
+    format = alpha ? 32 : 24;
+    bytes.swap(pixels);
+    return true;
 }
 
 }  // namespace
@@ -268,9 +288,7 @@ void ImageScreen::kitty(const std::string& control, const std::string& payload)
         problem("bad base64 in a kitty image");
         return;
     }
-    const int format = number(image, "f"), width = number(image, "s"), height = number(image, "v");
-    const int channels = format / 8;
-    const std::size_t expected = std::size_t(width) * std::size_t(height) * std::size_t(channels);
+    int format = number(image, "f"), width = number(image, "s"), height = number(image, "v");
     const std::string medium = image.count("t") ? image.at("t") : "d";
     if (medium == "s" || medium == "t") {
         const std::string name = bytes;
@@ -286,6 +304,12 @@ void ImageScreen::kitty(const std::string& control, const std::string& payload)
         problem("a kitty image sent as t=" + medium);
         return;
     }
+    if (format == 100 && !readPng(bytes, width, height, format)) {
+        problem("a kitty PNG image that libpng cannot read");
+        return;
+    }
+    const int channels = format / 8;
+    const std::size_t expected = std::size_t(width) * std::size_t(height) * std::size_t(channels);
     if (image.count("o") && image.at("o") == "z") {
         std::string inflated(expected, '\0');
         uLongf size = uLongf(expected);

@@ -1,6 +1,7 @@
 // A model of a graphics terminal's screen in pixels, fed with what a program wrote to it: it
 // decodes kitty graphics images and sixel images on its own (sharing nothing with the
-// encoders) and places them as a terminal does, at the cursor's cell. Anything it does not
+// encoders; kitty's PNG files through libpng, as kitty itself reads them) and places them as a
+// terminal does, at the cursor's cell. Anything it does not
 // know, anything drawn outside the window, and a sixel image reaching the last text row (which
 // would scroll a real terminal) are problems.
 #pragma once
@@ -33,6 +34,17 @@ public:
     // 0 where nothing was drawn, else 0x01BBGGRR: kitty images above sixel pixels, the kitty
     // images in the order of their z values, then of their arrival.
     std::uint32_t pixel(int x, int y) const;
+    // How many pixels show otherwise than `painted` holds them (the viewer's surface, or
+    // anything with its width(), height() and get(x, y)); one never painted must show nothing.
+    template <typename Painted>
+    int wrongPixels(const Painted& painted) const
+    {
+        int wrong = 0;
+        for (int y = 0; y < painted.height(); ++y)
+            for (int x = 0; x < painted.width(); ++x)
+                wrong += pixel(x, y) != painted.get(x, y);
+        return wrong;
+    }
     int kittyImagesShown() const { return int(kittyImages_.size()); }
     int width() const { return width_; }
     int height() const { return height_; }

@@ -8,8 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
+#include <thread>
 
 #include "temp_dir.h"
 
@@ -161,6 +163,16 @@ bool PtySession::readSome(std::chrono::milliseconds limit)
     if (n <= 0)
         return false;
     output_.append(buffer, std::size_t(n));
+    if (drainRate_ > 0) {
+        // The link carries one piece after another, each in its own time. Bytes that waited
+        // for this side to wake up went on meanwhile (up to a few milliseconds: a link holds
+        // no more), so that sleeping late here does not slow the link down.
+        const auto now = std::chrono::steady_clock::now();
+        const std::chrono::duration<double> carrying(double(n) / drainRate_);
+        linkFree_ = std::max(linkFree_, now - std::chrono::milliseconds(5)) +
+                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(carrying);
+        std::this_thread::sleep_until(linkFree_);
+    }
     if (responder_) {
         const std::string reply = responder_(std::string(buffer, std::size_t(n)));
         // Each byte is read by the program before the next is sent (up to a few ms), so that

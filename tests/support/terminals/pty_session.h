@@ -48,6 +48,9 @@ public:
     // Replies go one byte at a time, each once the program has read the one before, as over
     // a slow line.
     void answerByteByByte() { trickle_ = true; }
+    // The terminal gets the output no faster than a link of `bytesPerSecond` carries it, as
+    // one on another machine would (0, the default: as fast as it reads).
+    void drainAt(double bytesPerSecond) { drainRate_ = bytesPerSecond; }
     static std::string plainTerminal(const std::string& piece);
     void signal(int number);
     // The window closes: the terminal's side is gone (the program gets SIGHUP, then EIO).
@@ -85,6 +88,8 @@ private:
     std::string output_;
     Responder responder_ = plainTerminal;
     bool trickle_ = false;
+    double drainRate_ = 0;
+    std::chrono::steady_clock::time_point linkFree_{};  // when the link has carried what was read
     std::chrono::steady_clock::time_point lastOutputAt_{};
     std::string outPath_, errPath_;
     std::vector<std::pair<std::string, std::string>> environment_{{"TERM", "xterm-256color"}};
