@@ -2,12 +2,13 @@
 // as fast as a terminal could: standard input is /dev/null (so the viewer ends as soon as its
 // picture is shown), standard output and error are the terminal.
 //
-// Usage: pty_run [--pixels WIDTHxHEIGHT] [--answer plain|kitty|kitty-local|sixel|silent]
+// Usage: pty_run [--pixels WIDTHxHEIGHT] [--answer plain|kitty|kitty-local|sixel|sixel-N|silent]
 //                [--drain BYTES_PER_SECOND] COLUMNS ROWS SAVE_FILE|- PROGRAM [ARGUMENT...]
 //   --pixels  the text area's size in pixels, as the kernel reports it (default: unknown)
 //   --answer  what the terminal answers to the program's questions (default: plain; silent:
 //             nothing at all; kitty: kitty elsewhere, kitty-local: kitty on this machine, which
-//             reads the shared memory objects and files it is handed)
+//             reads the shared memory objects and files it is handed; sixel: xterm with 1024
+//             colour registers, sixel-N: with N)
 //   --drain   the terminal gets the output through a link of this rate, e.g. 12.5e6 for
 //             100 Mbit/s (default: as fast as it reads)
 // Prints: milliseconds from the start until the terminal had read and answered the last byte it
@@ -41,13 +42,15 @@ int main(int argc, char** argv)
             answer = kind == "kitty"         ? kittyTerminal
                      : kind == "kitty-local" ? localKitty.responder()
                      : kind == "sixel"       ? sixelTerminal
+                     : kind.rfind("sixel-", 0) == 0
+                         ? sixelTerminalWith(std::atoi(kind.c_str() + 6))
                      : kind == "silent"      ? PtySession::Responder()
                                              : PtySession::plainTerminal;
         }
     }
     if (argc - next < 4) {
         std::fprintf(stderr, "usage: pty_run [--pixels WxH] "
-                             "[--answer plain|kitty|kitty-local|sixel|silent] "
+                             "[--answer plain|kitty|kitty-local|sixel|sixel-N|silent] "
                              "[--drain BYTES_PER_SECOND] "
                              "COLUMNS ROWS SAVE_FILE|- PROGRAM [ARGUMENT...]\n");
         return 2;

@@ -1,8 +1,9 @@
 // The fidelity of a program's sixel (or kitty) output: decodes what it wrote to the terminal,
-// as a terminal with cells of 8 x 17 pixels would draw it, and compares the picture's area with
-// the picture. Prints the PSNR in dB over all three channels.
+// as a terminal with cells of 8 x 17 pixels (or as given) would draw it, and compares the
+// picture's area with the picture. Prints the PSNR in dB over all three channels, and how
+// many of the picture's pixels were not drawn at all.
 //
-// Usage: sixel_psnr OUTPUT PICTURE.bmp LEFT TOP flipped|upright
+// Usage: sixel_psnr OUTPUT PICTURE.bmp LEFT TOP flipped|upright [CELL_WIDTHxCELL_HEIGHT]
 //   LEFT, TOP  where the picture's first pixel lands; flipped: rows in stored order (the
 //   viewer), upright: as the picture is meant to be seen (other programs).
 #include <cmath>
@@ -18,10 +19,14 @@
 
 int main(int argc, char** argv)
 {
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: sixel_psnr OUTPUT PICTURE.bmp LEFT TOP flipped|upright\n");
+    if (argc != 6 && argc != 7) {
+        std::fprintf(stderr, "usage: sixel_psnr OUTPUT PICTURE.bmp LEFT TOP flipped|upright "
+                             "[CELL_WIDTHxCELL_HEIGHT]\n");
         return 2;
     }
+    int cellWidth = 8, cellHeight = 17;
+    if (argc == 7)
+        std::sscanf(argv[6], "%dx%d", &cellWidth, &cellHeight);
     auto slurp = [](const char* path) {
         std::ifstream in(path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -30,7 +35,7 @@ int main(int argc, char** argv)
     const int left = std::atoi(argv[3]), top = std::atoi(argv[4]);
     const bool flipped = std::strcmp(argv[5], "flipped") == 0;
 
-    ImageScreen screen(512, 160, 8, 17);
+    ImageScreen screen(4096 / cellWidth, 2400 / cellHeight, cellWidth, cellHeight);
     screen.feed(output);
     // expectedPixels gives stored order at (10 + k, 10 + y); turn it into where it should show.
     const std::vector<PaintedPixel> pixels = expectedPixels(picture);

@@ -30,11 +30,20 @@ public:
 private:
     void run();
     void present();
-    // Encodes the given text rows in order and writes them, in batches: row by row, or each
-    // run of adjacent rows as one where the encoder shows runs.
-    void showRuns(const std::vector<int>& rows, const CellGeometry& cells);
-    void showRows(const std::vector<int>& rows, const CellGeometry& cells);
+    // The window as it is now, in text cells.
+    CellGeometry windowNow() const;
+    // The rows a presentation shows, as the encoder takes them: row by row, or runs of
+    // adjacent rows cut where the encoder says (and for a second thread).
+    void cutIntoPieces(const CellGeometry& cells);
+    // Encodes the pieces in order and writes them, in batches.
+    void showPieces(const CellGeometry& cells);
+    // Appends a piece's bytes (`from` onwards in `bytes`, where the encoder has just put them)
+    // to what is to be written, with the points at which it may be cut.
+    void addPiece(const ByteBuffer& bytes, std::size_t from, const std::vector<std::size_t>& cuts);
+    // Writes the buffer piece by piece, as long as the window keeps the size the pieces were
+    // encoded for; what a resize leaves unwritten is dropped, and an image it cuts is ended.
     void writeBuffer();
+    void send(const char* data, std::size_t size);
 
     PaintingTerminal& terminal_;
     Surface& surface_;
@@ -42,10 +51,26 @@ private:
     std::unique_ptr<Encoder> twin_;  // a second encoder, for two helper threads, where rows allow
     CellGeometry cells_;
     std::vector<int> rows_;              // the rows a presentation shows
-    std::vector<ByteBuffer> rowBytes_;   // and their bytes, where two threads encode them
+    struct Piece {
+        int firstRow, lastRow;
+    };
+    std::vector<Piece> pieces_;          // those rows, as the encoder takes them
+    std::vector<ByteBuffer> pieceBytes_; // and their bytes, where two threads encode them
+    std::vector<std::vector<std::size_t>> pieceCuts_;  // and where they may be cut
     ByteBuffer buffer_;
+    struct Segment {
+        std::size_t end;  // where its bytes end in the buffer
+        bool endsPiece;   // else it ends where a piece may be cut
+    };
+    std::vector<Segment> segments_;
+    std::size_t piecesShown_ = 0;         // pieces that went to the terminal
+    CellGeometry shownIn_;  // the window the pieces were encoded for
+    // Text rows painted at least once, and those to show at the next look: changed, cut short
+    // by a stop or a resize, or past the window's edges when they changed.
+    std::vector<bool> painted_, pending_;
     bool terminalGone_ = false;
-    bool cut_ = false;  // a stop ended the presentation on the terminal: show its rows again
+    bool cut_ = false;      // a stop ended the presentation on the terminal: show its rows again
+    bool resized_ = false;  // the window changed size while the pieces were written
 
     std::mutex mutex_;
     std::condition_variable wake_;

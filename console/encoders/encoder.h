@@ -2,7 +2,9 @@
 // that show it on the terminal. Encoders only produce bytes; the presenter writes them.
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <vector>
 
 #include "console/bytes/byte_buffer.h"
 #include "console/surface/surface.h"
@@ -30,8 +32,11 @@ public:
 
     // Encoders that show a run of adjacent text rows as one whole (one image) say so; the
     // presenter then gives them each run of changed rows, `firstRow` to `lastRow`, instead of
-    // one row at a time. The same rules hold.
+    // one row at a time, cut into pieces of at most runRows() rows where they say so (0: any
+    // number); a twin may encode one piece while this encoder encodes another. The same rules
+    // hold.
     virtual bool showsRuns() const { return false; }
+    virtual int runRows(const CellGeometry&) const { return 0; }
     virtual void encodeRun(const Surface& surface, int firstRow, int lastRow,
                            const CellGeometry& cells, ByteBuffer& out)
     {
@@ -39,7 +44,17 @@ public:
             encodeRow(surface, row, cells, out);
     }
 
-    // Another encoder like this one, for a second thread, where each row's bytes stand on
-    // their own (nothing carried from row to row); null where they do not.
+    // Another encoder like this one, for a second thread, where the bytes of each row (or
+    // piece of a run) stand on their own (nothing carried from one to the next); null where
+    // they do not.
     virtual std::unique_ptr<Encoder> twin() const { return nullptr; }
+
+    // Where the bytes the last encodeRun (or encodeRow) appended may be cut short, should the
+    // window change size while they are written: offsets into `out` after which a string
+    // terminator ends what is open (a sixel image after a whole band). Encoders whose images
+    // are a text row each have none.
+    const std::vector<std::size_t>& cutPoints() const { return cutPoints_; }
+
+protected:
+    std::vector<std::size_t> cutPoints_;
 };

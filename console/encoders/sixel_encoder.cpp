@@ -7,134 +7,26 @@
 
 namespace {
 
-constexpr std::uint32_t none = 0xFFFFFFFF;  // a pixel never painted
+// A palette shared by more pixels costs fidelity; every image more costs bytes (its registers'
+// definitions, and finer palettes draw more colour boundaries, each a few sixels). About half a
+// million pixels an image is where, on photographs, neither outweighs the other.
+constexpr int pixelsPerImage = 1 << 19;
 
-int channel(std::uint32_t colour, int which)
+// An image may start up to this many text rows above its run (see encodePiece).
+constexpr int rowsAbove = 5;
+
+// Writes `count` sixels of one `character`, as a repeat where that is shorter.
+char* putRun(char* p, int count, char character)
 {
-    return int((colour >> (8 * which)) & 0xFF);
-}
-
-// Sixel colours are percentages.
-int percent(int value)
-{
-    return (value * 100 + 127) / 255;
-}
-
-// The distinct colours of an image, counted, in an open-addressing table.
-struct ColourTable {
-    std::vector<std::uint32_t> keys;
-    std::vector<int> slots;  // index into `colours`, -1 where empty
-    std::vector<std::uint32_t> colours;
-    std::vector<int> counts;
-
-    explicit ColourTable(std::size_t pixels)
-    {
-        std::size_t size = 64;
-        while (size < 2 * pixels)
-            size *= 2;
-        keys.assign(size, 0);
-        slots.assign(size, -1);
+    if (count >= 4) {
+        *p++ = '!';
+        p = putNumber(p, unsigned(count));
+        *p++ = character;
+    } else {
+        while (count-- > 0)
+            *p++ = character;
     }
-    int add(std::uint32_t colour)
-    {
-        std::size_t at = (colour * 2654435761u) & (keys.size() - 1);
-        while (slots[at] >= 0 && keys[at] != colour)
-            at = (at + 1) & (keys.size() - 1);
-        if (slots[at] < 0) {
-            keys[at] = colour;
-            slots[at] = int(colours.size());
-            colours.push_back(colour);
-            counts.push_back(0);
-        }
-        ++counts[std::size_t(slots[at])];
-        return slots[at];
-    }
-};
-
-// Median cut: splits the colours into at most `wanted` boxes, each time the box whose widest
-// channel is widest, at the median pixel along that channel. Returns for each colour its box,
-// and each box's mean colour.
-void medianCut(const ColourTable& table, int wanted, std::vector<int>& boxOf,
-               std::vector<std::uint32_t>& palette)
-{
-    struct Box {
-        std::size_t begin, end;
-        int widest, range;
-    };
-    std::vector<int> order(table.colours.size());
-    for (std::size_t i = 0; i < order.size(); ++i)
-        order[i] = int(i);
-    auto measure = [&](Box& box) {
-        int low[3] = {255, 255, 255}, high[3] = {0, 0, 0};
-        for (std::size_t i = box.begin; i < box.end; ++i)
-            for (int c = 0; c < 3; ++c) {
-                const int v = channel(table.colours[std::size_t(order[i])], c);
-                low[c] = std::min(low[c], v);
-                high[c] = std::max(high[c], v);
-            }
-        box.widest = 0;
-        for (int c = 1; c < 3; ++c)
-            if (high[c] - low[c] > high[box.widest] - low[box.widest])
-                box.widest = c;
-        box.range = box.end - box.begin > 1 ? high[box.widest] - low[box.widest] : -1;
-    };
-
-    // The boxes in a heap, the widest on top.
-    auto narrower = [](const Box& a, const Box& b) { return a.range < b.range; };
-    std::vector<int> scratch;
-    std::vector<Box> boxes{{0, order.size(), 0, 0}};
-    measure(boxes[0]);
-    while (int(boxes.size()) < wanted && boxes.front().range > 0) {
-        std::pop_heap(boxes.begin(), boxes.end(), narrower);
-        const Box box = boxes.back();
-        boxes.pop_back();
-        const int c = box.widest;
-        // Sorted along that channel by counting: linear, which matters with thousands of colours.
-        std::size_t start[257] = {};
-        for (std::size_t i = box.begin; i < box.end; ++i)
-            ++start[channel(table.colours[std::size_t(order[i])], c) + 1];
-        for (int v = 0; v < 256; ++v)
-            start[v + 1] += start[v];
-        scratch.resize(box.end - box.begin);
-        for (std::size_t i = box.begin; i < box.end; ++i) {
-            const int v = channel(table.colours[std::size_t(order[i])], c);
-            scratch[start[v]++] = order[i];
-        }
-        std::copy(scratch.begin(), scratch.end(), order.begin() + std::ptrdiff_t(box.begin));
-        // The median by pixels, not by colours: busy colours get finer boxes.
-        long total = 0;
-        for (std::size_t i = box.begin; i < box.end; ++i)
-            total += table.counts[std::size_t(order[i])];
-        long seen = 0;
-        std::size_t middle = box.begin + 1;
-        for (std::size_t i = box.begin; i + 1 < box.end; ++i) {
-            seen += table.counts[std::size_t(order[i])];
-            middle = i + 1;
-            if (2 * seen >= total)
-                break;
-        }
-        for (const Box half : {Box{box.begin, middle, 0, 0}, Box{middle, box.end, 0, 0}}) {
-            boxes.push_back(half);
-            measure(boxes.back());
-            std::push_heap(boxes.begin(), boxes.end(), narrower);
-        }
-    }
-
-    boxOf.assign(table.colours.size(), 0);
-    palette.clear();
-    for (const Box& box : boxes) {
-        long sum[3] = {0, 0, 0}, count = 0;
-        for (std::size_t i = box.begin; i < box.end; ++i) {
-            const std::uint32_t colour = table.colours[std::size_t(order[i])];
-            const int weight = table.counts[std::size_t(order[i])];
-            for (int c = 0; c < 3; ++c)
-                sum[c] += long(channel(colour, c)) * weight;
-            count += weight;
-            boxOf[std::size_t(order[i])] = int(palette.size());
-        }
-        palette.push_back(std::uint32_t(sum[0] / count) | std::uint32_t(sum[1] / count) << 8 |
-                          std::uint32_t(sum[2] / count) << 16);
-    }
+    return p;
 }
 
 }  // namespace
@@ -144,23 +36,73 @@ SixelEncoder::SixelEncoder(int registers, int maxWidth, int maxHeight)
 {
 }
 
-void SixelEncoder::encodeRow(const Surface& surface, int row, const CellGeometry& cells,
-                             ByteBuffer& out)
+int SixelEncoder::runRows(const CellGeometry& cells) const
 {
-    const int top = row * cells.cellHeight;
-    const int height = std::min(top + cells.cellHeight, surface.height()) - top;
-    // A terminal scrolls the whole screen when an image reaches its last text row: the image,
-    // in whole bands of six pixel rows, must end above it.
-    if (height <= 0 || height > maxHeight_ ||
-        top + (height + 5) / 6 * 6 > (cells.rows - 1) * cells.cellHeight)
-        return;
+    const int across = std::max(1, std::min(maxWidth_, cells.columns * cells.cellWidth));
+    const int rows = pixelsPerImage / across / std::max(cells.cellHeight, 1);
+    return std::max(1, std::min(rows, maxHeight_ / std::max(cells.cellHeight, 1) - rowsAbove));
+}
 
+void SixelEncoder::encodeRun(const Surface& surface, int firstRow, int lastRow,
+                             const CellGeometry& cells, ByteBuffer& out)
+{
+    cutPoints_.clear();
+    const int most = runRows(cells);
+    for (int row = firstRow; row <= lastRow; row += most)
+        encodePiece(surface, row, std::min(row + most - 1, lastRow), cells, out);
+}
+
+void SixelEncoder::encodePiece(const Surface& surface, int firstRow, int lastRow,
+                               const CellGeometry& cells, ByteBuffer& out)
+{
+    // A terminal scrolls the whole screen when an image reaches its last text row. xterm 379
+    // and mlterm 3.9 go by the pixels drawn; other terminals may count whole six-pixel bands,
+    // so the bands themselves end above that row.
+    const int cellHeight = cells.cellHeight;
+    const int limit = (cells.rows - 1) * cellHeight;
+    int row = firstRow, top = firstRow * cellHeight;
+    int bottom = std::min({(lastRow + 1) * cellHeight, surface.height(), limit});
+    int first, last;
+    if (bottom <= top || !surface.paintedSpan(top, bottom, surface.width(), first, last))
+        return;
+    auto endsOnABand = [&](int at) { return (limit - at * cellHeight) % 6 == 0; };
+    if (top + (bottom - top + 5) / 6 * 6 > limit) {
+        // So the last image starts on a text row from which whole bands end right above the
+        // last text row: one of every six rows at most (fewer where the cell's height shares a
+        // factor with six). The rows before it are an image of their own, whose bands end
+        // within the rows that follow; where the run holds no such row, the image starts a few
+        // rows higher and shows them again; in a window too small for either, it shows the
+        // whole bands it can.
+        int start = firstRow;
+        while (start * cellHeight < bottom && !endsOnABand(start))
+            ++start;
+        if (start * cellHeight < bottom) {
+            if (start > firstRow)
+                encodeAcross(surface, firstRow, top, start * cellHeight, cells, out);
+            row = start;
+        } else {
+            start = firstRow;
+            while (start > 0 && firstRow - start < rowsAbove && !endsOnABand(start))
+                --start;
+            if (endsOnABand(start) && bottom - start * cellHeight <= maxHeight_)
+                row = start;
+            else
+                bottom = top + (limit - top) / 6 * 6;
+        }
+        top = row * cellHeight;
+    }
+    encodeAcross(surface, row, top, bottom, cells, out);
+}
+
+void SixelEncoder::encodeAcross(const Surface& surface, int row, int top, int bottom,
+                                const CellGeometry& cells, ByteBuffer& out)
+{
     const int right = std::min(surface.width(), cells.columns * cells.cellWidth);
     int first, last;
-    if (!surface.paintedSpan(top, top + height, right, first, last))
+    if (bottom - top > maxHeight_ || !surface.paintedSpan(top, bottom, right, first, last))
         return;
 
-    // Images start at a cell boundary; wide rows are cut into images the terminal will show.
+    // Images start at a cell boundary; wide ones are cut into images the terminal will show.
     const int piece = std::max(maxWidth_ / cells.cellWidth, 1) * cells.cellWidth;
     for (int left = first / cells.cellWidth * cells.cellWidth; left <= last; left += piece) {
         const int width = std::min(piece, last + 1 - left);
@@ -168,132 +110,149 @@ void SixelEncoder::encodeRow(const Surface& surface, int row, const CellGeometry
         const int length =
             std::snprintf(place, sizeof place, "\x1b[%d;%dH", row + 1, left / cells.cellWidth + 1);
         out.append(place, std::size_t(length));
-        encodeImage(surface, left, top, width, height, out);
+        encodeImage(surface, left, top, width, bottom - top, out);
     }
 }
 
 void SixelEncoder::encodeImage(const Surface& surface, int left, int top, int width, int height,
                                ByteBuffer& out)
 {
-    const std::size_t pixels = std::size_t(width) * std::size_t(height);
-    ColourTable table(pixels);
-    colours_.resize(pixels);
-    indices_.resize(pixels);
+    colours_.resize(std::size_t(width) * std::size_t(height));
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
             const std::uint32_t pixel = surface.get(left + x, top + y);
-            const std::size_t at = std::size_t(y) * std::size_t(width) + std::size_t(x);
-            colours_[at] = pixel == 0 ? none : pixel & 0xFFFFFF;
-            indices_[at] = pixel == 0 ? -1 : table.add(colours_[at]);
+            colours_[std::size_t(y) * std::size_t(width) + std::size_t(x)] =
+                pixel == 0 ? SixelPalette::none : pixel & 0xFFFFFF;
         }
-
-    // A register for each colour where there are enough; else the colours that stand for
-    // them best.
-    std::vector<int> boxOf;
-    if (int(table.colours.size()) <= registers_) {
-        palette_ = table.colours;
-    } else {
-        medianCut(table, registers_, boxOf, palette_);
-        for (int& index : indices_)
-            if (index >= 0)
-                index = boxOf[std::size_t(index)];
-    }
+    palette_.choose(colours_, registers_, indices_);
+    const std::vector<SixelPalette::Percent>& palette = palette_.colours();
 
     // DCS: P2 = 1 leaves unset pixels as they are; raster attributes: square pixels, the size.
-    char* p = out.reserve(64 + palette_.size() * 24);
+    char* p = out.reserve(64 + palette.size() * 24);
     const char introducer[] = "\x1bP0;1;0q\"1;1;";
     for (const char* s = introducer; *s; ++s)
         *p++ = *s;
     p = putNumber(p, unsigned(width));
     *p++ = ';';
     p = putNumber(p, unsigned(height));
-    for (std::size_t i = 0; i < palette_.size(); ++i) {
+    for (std::size_t i = 0; i < palette.size(); ++i) {
         *p++ = '#';
         p = putNumber(p, unsigned(i));
         *p++ = ';';
         *p++ = '2';
-        for (int c = 0; c < 3; ++c) {
+        for (const unsigned char percent : {palette[i].red, palette[i].green, palette[i].blue}) {
             *p++ = ';';
-            p = putNumber(p, unsigned(percent(channel(palette_[i], c))));
+            p = putNumber(p, percent);
         }
     }
     out.commit(p);
 
-    // Band by band (six pixel rows), one line of sixel characters per register used in it.
-    // The band's set sixels are gathered column by column, then sorted by register (counting,
-    // so linear), so that writing a register's line costs what it holds, not the image's width.
-    std::vector<int> start(palette_.size() + 1);  // where each register's sixels begin
-    std::vector<int> used;
+    area_.assign(palette.size(), 0);
+    lineOf_.resize(palette.size());
+    pending_.resize(std::size_t(width));
     for (int band = 0; band * 6 < height; ++band) {
-        sixels_.clear();
-        const int rowsInBand = std::min(6, height - band * 6);
-        for (int x = 0; x < width; ++x) {
-            int column[6];
-            for (int bit = 0; bit < rowsInBand; ++bit)
-                column[bit] = indices_[std::size_t(band * 6 + bit) * std::size_t(width) + std::size_t(x)];
-            for (int bit = 0; bit < rowsInBand; ++bit) {
-                const int index = column[bit];
-                if (index < 0)
-                    continue;
-                int bits = 0;
-                for (int other = bit; other < rowsInBand; ++other)
-                    if (column[other] == index) {
-                        bits |= 1 << other;
-                        column[other] = -1;
-                    }
-                sixels_.push_back(Sixel{index, x, bits});
-            }
+        if (band > 0) {
+            cutPoints_.push_back(out.size());  // whole bands above: the image may end here
+            out.append("-", 1);  // the next band; none after the last, which could scroll
         }
-
-        std::fill(start.begin(), start.end(), 0);
-        used.clear();
-        for (const Sixel& sixel : sixels_)
-            if (start[std::size_t(sixel.index) + 1]++ == 0)
-                used.push_back(sixel.index);
-        for (std::size_t i = 1; i < start.size(); ++i)
-            start[i] += start[i - 1];
-        sorted_.resize(sixels_.size());
-        std::vector<int> next(start.begin(), start.end() - 1);
-        for (const Sixel& sixel : sixels_)
-            sorted_[std::size_t(next[std::size_t(sixel.index)]++)] = sixel;
-
-        // Each line: which register, then its characters from the band's left edge, runs of
-        // one character as "!count character"; nothing after its last set sixel.
-        p = out.reserve(sixels_.size() * 8 + used.size() * 24 + 2);
-        bool firstLine = true;
-        for (const int index : used) {
-            if (!firstLine)
-                *p++ = '$';  // back to the band's start for the next register
-            firstLine = false;
-            *p++ = '#';
-            p = putNumber(p, unsigned(index));
-            auto run = [&p](int count, char character) {
-                if (count >= 4) {
-                    *p++ = '!';
-                    p = putNumber(p, unsigned(count));
-                    *p++ = character;
-                } else {
-                    while (count-- > 0)
-                        *p++ = character;
-                }
-            };
-            int x = 0;
-            const Sixel* entry = &sorted_[std::size_t(start[std::size_t(index)])];
-            const Sixel* const last = &sorted_[std::size_t(start[std::size_t(index) + 1]) - 1];
-            while (entry <= last) {
-                run(entry->x - x, '?');  // columns without this register
-                int count = 1;
-                while (entry + count <= last && entry[count].x == entry->x + count &&
-                       entry[count].bits == entry->bits)
-                    ++count;
-                run(count, char('?' + entry->bits));
-                x = entry->x + count;
-                entry += count;
-            }
-        }
-        if ((band + 1) * 6 < height)
-            *p++ = '-';  // the next band; none after the last, which could scroll
-        out.commit(p);
+        encodeBand(band, width, height, out);
     }
     out.append("\x1b\\", 2);
+}
+
+void SixelEncoder::encodeBand(int band, int width, int height, ByteBuffer& out)
+{
+    // The band's set sixels, column by column: for each register in a column, the rows it sets.
+    const int rowsInBand = std::min(6, height - band * 6);
+    sixels_.clear();
+    lines_.clear();
+    const int* const top = &indices_[std::size_t(band * 6) * std::size_t(width)];
+    for (int x = 0; x < width; ++x) {
+        int column[6];
+        unsigned painted = 0;
+        for (int bit = 0; bit < rowsInBand; ++bit) {
+            column[bit] = top[std::size_t(bit) * std::size_t(width) + std::size_t(x)];
+            painted |= unsigned(column[bit] >= 0) << bit;
+        }
+        pending_[std::size_t(x)] = (unsigned char)painted;
+        // Each register in the column, with every row that has it.
+        for (unsigned left = painted; left != 0;) {
+            int bit = 0;
+            while (!(left >> bit & 1))
+                ++bit;
+            const int index = column[bit];
+            unsigned bits = 0;
+            int count = 0;
+            for (int other = bit; other < rowsInBand; ++other) {
+                const bool same = column[other] == index;
+                bits |= unsigned(same) << other;
+                count += same;
+            }
+            left &= ~bits;
+            if (area_[std::size_t(index)] == 0)
+                lines_.push_back(index);
+            area_[std::size_t(index)] += count;
+            sixels_.push_back(Sixel{index, x, int(bits)});
+        }
+    }
+
+    // One line of sixel characters per register, the registers that cover most of the band
+    // first. A line may also set pixels that a later line draws in their own colour (a terminal
+    // draws a later sixel over an earlier one): in a photograph's smooth regions a colour's
+    // edge then costs one side of the boundary, not both. The sixels are sorted by line
+    // (counting, so linear), so that writing a line costs what it holds, not the band's width.
+    std::sort(lines_.begin(), lines_.end(), [this](int a, int b) {
+        return area_[std::size_t(a)] != area_[std::size_t(b)] ? area_[std::size_t(a)] > area_[std::size_t(b)]
+                                                              : a < b;
+    });
+    lineStart_.assign(lines_.size() + 1, 0);
+    for (std::size_t line = 0; line < lines_.size(); ++line)
+        lineOf_[std::size_t(lines_[line])] = int(line);
+    for (const Sixel& sixel : sixels_)
+        ++lineStart_[std::size_t(lineOf_[std::size_t(sixel.index)]) + 1];
+    for (std::size_t i = 1; i < lineStart_.size(); ++i)
+        lineStart_[i] += lineStart_[i - 1];
+    sorted_.resize(sixels_.size());
+    std::vector<int> next(lineStart_.begin(), lineStart_.end() - 1);
+    for (const Sixel& sixel : sixels_)
+        sorted_[std::size_t(next[std::size_t(lineOf_[std::size_t(sixel.index)])]++)] = sixel;
+
+    // Each line: which register, then its characters from the band's left edge; nothing after
+    // its last sixel. At each column a run of one character goes on while it sets every pixel
+    // of the line's colour there and nothing a line before has drawn; else a new run starts:
+    // every pixel still to be drawn where the colour has some, none where it has none.
+    char* p = out.reserve(sixels_.size() * 14 + lines_.size() * 16);
+    for (std::size_t line = 0; line < lines_.size(); ++line) {
+        if (line > 0)
+            *p++ = '$';  // back to the band's start for the next register
+        *p++ = '#';
+        p = putNumber(p, unsigned(lines_[line]));
+        const Sixel* entry = &sorted_[std::size_t(lineStart_[line])];
+        const Sixel* const end = &sorted_[0] + lineStart_[line + 1];
+        int x = entry->x, character = 0, count = x;  // the columns before its first sixel
+        for (;;) {
+            const int must = entry < end && entry->x == x ? (entry++)->bits : 0;
+            const int free = pending_[std::size_t(x)];
+            if ((must & ~character) == 0 && (character & ~free) == 0) {
+                ++count;
+            } else {
+                p = putRun(p, count, char('?' + character));
+                character = must != 0 ? free : 0;
+                count = 1;
+            }
+            if (entry == end)
+                break;
+            ++x;
+            if (character == 0 && entry->x > x) {  // columns without this colour
+                count += entry->x - x;
+                x = entry->x;
+            }
+        }
+        p = putRun(p, count, char('?' + character));
+        for (entry = &sorted_[std::size_t(lineStart_[line])]; entry < end; ++entry)
+            pending_[std::size_t(entry->x)] &= (unsigned char)~entry->bits;
+    }
+    out.commit(p);
+    for (const int index : lines_)
+        area_[std::size_t(index)] = 0;
 }

@@ -1,13 +1,15 @@
-// True pixels as sixel images: each text row of the surface that holds painted pixels becomes
-// one image (or several side by side, where the terminal's largest image is narrower), placed
-// at a cell boundary with the part of the offset inside the cell left transparent. Pixels never
-// painted are not drawn (P2 = 1) and keep what the terminal shows.
+// True pixels as sixel images. Each run of text rows that changed becomes images of about half a
+// million pixels, each with a palette of its own (sixel_palette.h), placed at a cell boundary
+// with the part of the offset inside the cell left transparent, and cut where the terminal's
+// largest image is narrower or lower. Pixels never painted are not drawn (P2 = 1) and keep what
+// the terminal shows.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "console/encoders/encoder.h"
+#include "console/encoders/sixel_palette.h"
 
 class SixelEncoder final : public Encoder {
 public:
@@ -16,6 +18,13 @@ public:
     SixelEncoder(int registers, int maxWidth, int maxHeight);
 
     void encodeRow(const Surface& surface, int row, const CellGeometry& cells,
+                   ByteBuffer& out) override
+    {
+        encodeRun(surface, row, row, cells, out);
+    }
+    bool showsRuns() const override { return true; }
+    int runRows(const CellGeometry& cells) const override;
+    void encodeRun(const Surface& surface, int firstRow, int lastRow, const CellGeometry& cells,
                    ByteBuffer& out) override;
     std::unique_ptr<Encoder> twin() const override
     {
@@ -23,19 +32,27 @@ public:
     }
 
 private:
+    void encodePiece(const Surface& surface, int firstRow, int lastRow, const CellGeometry& cells,
+                     ByteBuffer& out);
+    void encodeAcross(const Surface& surface, int row, int top, int bottom,
+                      const CellGeometry& cells, ByteBuffer& out);
     void encodeImage(const Surface& surface, int left, int top, int width, int height,
                      ByteBuffer& out);
-    void choosePalette(int pixelCount);
+    void encodeBand(int band, int width, int height, ByteBuffer& out);
 
     int registers_, maxWidth_, maxHeight_;
+    SixelPalette palette_;
     // The image being encoded: its pixels as 24-bit colours (or `none`), then as registers.
     std::vector<std::uint32_t> colours_;
     std::vector<int> indices_;
-    std::vector<std::uint32_t> palette_;
+    // A band being encoded: its set sixels, then sorted by line; the pixels of each column that
+    // no line has drawn in their own colour yet.
     struct Sixel {
         int index;  // the register
         int x;
         int bits;  // which of the band's six rows it sets
     };
-    std::vector<Sixel> sixels_, sorted_;  // a band's set sixels, then sorted by register
+    std::vector<Sixel> sixels_, sorted_;
+    std::vector<unsigned char> pending_;
+    std::vector<int> area_, lineOf_, lines_, lineStart_;
 };

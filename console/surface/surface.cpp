@@ -13,13 +13,21 @@ Surface::Surface(int width, int height)
 
 bool Surface::paintedSpan(int top, int bottom, int right, int& first, int& last) const
 {
+    // Each row is looked at only where it could widen the span found so far: a row painted
+    // across costs two reads.
     first = right;
     last = -1;
-    for (int y = top; y < bottom; ++y)
-        for (int x = 0; x < right; ++x)
+    for (int y = top; y < bottom; ++y) {
+        for (int x = 0; x < first; ++x)
             if (get(x, y) != 0) {
-                first = std::min(first, x);
-                last = std::max(last, x);
+                first = x;
+                break;
             }
+        for (int x = right - 1; x > last; --x)
+            if (get(x, y) != 0) {
+                last = x;
+                break;
+            }
+    }
     return last >= 0;
 }

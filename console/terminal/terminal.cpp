@@ -254,11 +254,16 @@ void Terminal::beginPaint()
     if (!enter())
         return;
     painting_.store(true);
-    if (hasModes_ && (quiet_.c_lflag & ECHO) && foreground()) {
-        termios quiet = quiet_;
-        quiet.c_lflag &= tcflag_t(~(ECHO | ECHONL));  // typed keys stay in the input, unechoed
-        if (tcsetattr(fd_, TCSANOW, &quiet) == 0)
+    if (hasModes_ && foreground()) {
+        termios painting = quiet_;
+        painting.c_lflag &= tcflag_t(~(ECHO | ECHONL));  // typed keys stay in the input, unechoed
+        // A picture has no line ends to translate: the kernel need not look at every byte of
+        // it on its way (megabytes, for text cells).
+        painting.c_oflag &= tcflag_t(~OPOST);
+        if (tcsetattr(fd_, TCSANOW, &painting) == 0) {
             echoOff_.store(true);
+            paintingModes_ = true;
+        }
     }
     leave();
 }
@@ -267,9 +272,12 @@ void Terminal::endPaint()
 {
     if (!enter())
         return;  // a signal handler ends the presentation instead
-    if (echoOff_.load() && !unanswered_.load() &&
-        (tcsetattr(fd_, TCSANOW, &quiet_) == 0 || !foreground()))
-        echoOff_.store(false);
+    // Back to the modes between presentations: the original ones, or (after a terminal that
+    // did not answer in time) with echo off for good.
+    if (paintingModes_ && (tcsetattr(fd_, TCSANOW, &quiet_) == 0 || !foreground())) {
+        paintingModes_ = false;
+        echoOff_.store(unanswered_.load());
+    }
     painting_.store(false);
     leave();
 }

@@ -48,7 +48,9 @@ public:
     // is gone or a signal has ended the painting; nothing more is written then.
     bool write(const char* data, std::size_t size) override;
 
-    // Echo goes off around each presentation.
+    // Around each presentation: echo goes off (a key typed meanwhile would otherwise be echoed
+    // into the picture at wherever the cursor happens to be), and output processing too (no
+    // line end is ever written while painting), and both come back after.
     void beginPaint() override;
     void endPaint() override;
 
@@ -103,4 +105,5 @@ private:
     std::atomic<bool> stopped_{false};  // a stop signal's handler is at work
     std::atomic<bool> cut_{false};      // the presentation it found open was ended
     bool gone_ = false;
+    bool paintingModes_ = false;  // beginPaint() changed the modes; endPaint() changes them back
 };

@@ -129,12 +129,15 @@ void images(Input& in, int kind)
     check(screen.problems().empty(), std::string(name[kind]) + ": " + (screen.problems().empty() ? "" : screen.problems()[0]));
     check(!screen.insideSequence(), std::string(name[kind]) + ": a sequence left open");
 
-    // Sixel draws only text rows whose six-pixel bands end above the last text row.
-    const int bands = (cells.cellHeight + 5) / 6 * 6;
+    // Sixel draws every row above the last text row; where no text row lies a multiple of six
+    // pixels above it, only whole bands: all but at most five pixel rows.
+    const int limit = (cells.rows - 1) * cells.cellHeight;
+    bool aligned = false;
+    for (int row = 0; row < cells.rows - 1; ++row)
+        aligned = aligned || (limit - row * cells.cellHeight) % 6 == 0;
     const int right = std::min(surface.width(), screen.width());
     for (int y = 0; y < std::min(surface.height(), screen.height()); ++y) {
-        const int row = y / cells.cellHeight;
-        if (kind == 2 && row * cells.cellHeight + bands > (cells.rows - 1) * cells.cellHeight)
+        if (kind == 2 && y >= (aligned ? limit : limit - 5))
             break;
         for (int x = 0; x < right; ++x) {
             const std::uint32_t painted = surface.get(x, y), shown = screen.pixel(x, y);

@@ -37,6 +37,23 @@ std::string patternBitmap(std::int32_t width, std::int32_t rows, unsigned char f
     return file;
 }
 
+std::string fewColourBitmap(std::int32_t width, std::int32_t rows, int colours)
+{
+    std::string file = bitmapHeader(width, rows);
+    const std::int32_t rowSize = (3 * width + 3) & ~3;
+    for (std::int32_t y = 0; y < rows; ++y) {
+        for (std::int32_t x = 0; x < width; ++x) {
+            const int colour = (x / 3 + y / 2) % colours;
+            file += char(colour % 16 * 16);       // blue
+            file += char(colour / 16 % 16 * 16);  // green
+            file += char(colour / 256 * 16 + 8);  // red
+        }
+        file.append(std::size_t(rowSize - 3 * width), '\0');
+    }
+    putInt32(file, 2, std::int32_t(file.size()));
+    return file;
+}
+
 std::vector<PaintedPixel> expectedPixels(const std::string& file)
 {
     std::vector<PaintedPixel> pixels;

@@ -13,6 +13,9 @@ std::string bitmapHeader(std::int32_t width, std::int32_t height);
 // filler bytes of `filler`.
 std::string patternBitmap(std::int32_t width, std::int32_t rows, unsigned char filler = 0);
 
+// A whole file of diagonal stripes in `colours` distinct colours (at most 4096).
+std::string fewColourBitmap(std::int32_t width, std::int32_t rows, int colours);
+
 // Overwrites 4 bytes at `offset` with a little-endian value.
 void putInt32(std::string& bytes, std::size_t offset, std::int32_t value);
 

@@ -4,7 +4,7 @@
 # must end the run with status 0, the cursor as it was found. Exits 77 (skipped) where the X
 # server, the terminal, xdotool or ImageMagick is missing.
 #
-# Usage: tests/viewer/real_terminal_check.sh TERMINAL VIEWER PICTURE [hidden-cursor]
+# Usage: tests/viewer/real_terminal_check.sh TERMINAL VIEWER PICTURE [hidden-cursor|CELL_HEIGHT]
 #   PICTURE: a bitmap file, or plasma:WxH for a photograph-like one that ImageMagick makes (its
 #   plasma fractal: smooth with noise, so that kitty images go in many pieces).
 #   xterm:       xterm -ti vt340 with 1024 colour registers: sixel images; colours are compared
@@ -21,6 +21,10 @@
 #   (measured: up to 114 of 255 off in a channel), so there each channel may be 45% off. In every case, everything outside
 #   the picture but the cursor's cell must still show the terminal's background.
 #   hidden-cursor: the cursor is hidden before the viewer starts, and must be hidden after it.
+#   CELL_HEIGHT (xterm, mlterm: 16, 17, 18 or 20): cells that tall, and the picture made as
+#   tall as the window (its colours reduced to 256): every pixel above the last text row must
+#   show, and nothing may scroll (a sixel terminal scrolls when an image reaches its last row,
+#   which would move the whole picture up).
 set -uo pipefail
 
 # A real terminal on a busy machine can answer the viewer's questions later than it waits, and
@@ -39,7 +43,12 @@ terminal=$1
 viewer=$(realpath "$2")
 picture=$3
 [[ $picture == plasma:* ]] || picture=$(realpath "$picture")
-cursor=${4:-shown}
+option=${4:-}
+cursor=shown cell_height_wanted=
+case "$option" in
+  hidden-cursor) cursor=hidden-cursor ;;
+  [0-9]*) cell_height_wanted=$option ;;
+esac
 command=${terminal%-plain}
 command=${command%-remote}
 for tool in Xvfb xwininfo xdotool import convert compare "$command"; do
@@ -65,11 +74,26 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-case "$picture" in
-  plasma:*) convert -size "${picture#plasma:}" -seed 5 plasma:fractal -type TrueColor \
-              "BMP3:$work/Painting.bmp" ;;
-  *) cp "$picture" "$work/Painting.bmp" ;;
-esac
+columns=100 rows=40
+case "$terminal" in xterm) font_size=10 ;; mlterm) line_spacing=1 ;; esac
+if [ -n "$cell_height_wanted" ]; then
+  # DejaVu Sans Mono: xterm's point sizes and mlterm's line spacing for these cell heights.
+  case "$terminal:$cell_height_wanted" in
+    xterm:16) font_size=9.2 ;; xterm:17) font_size=10 ;; xterm:18) font_size=10.5 ;;
+    xterm:20) font_size=12 ;;
+    mlterm:16|mlterm:17|mlterm:18|mlterm:20) line_spacing=$((cell_height_wanted - 16)) ;;
+    *) echo "no cells $cell_height_wanted pixels tall for $terminal" >&2; exit 2 ;;
+  esac
+  rows=30
+  convert "$picture" -resize "700x$((rows * cell_height_wanted))!" +dither -colors 256 \
+    -type TrueColor "BMP3:$work/Painting.bmp"
+else
+  case "$picture" in
+    plasma:*) convert -size "${picture#plasma:}" -seed 5 plasma:fractal -type TrueColor \
+                "BMP3:$work/Painting.bmp" ;;
+    *) cp "$picture" "$work/Painting.bmp" ;;
+  esac
+fi
 cd "$work"
 
 # A display number of its own, chosen by the server, so that checks can run side by side.
@@ -78,6 +102,8 @@ xvfb_pid=$!
 for _ in $(seq 100); do [ -s display.txt ] && break; sleep 0.1; done
 [ -s display.txt ] || { echo "skipped: Xvfb did not start"; exit 77; }
 export DISPLAY=:$(head -n 1 display.txt)
+# Accepting connections, which on a loaded machine can come later than the number.
+for _ in $(seq 100); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
 
 # The viewer starts once the terminal's window is up and settled (a terminal still starting, on
 # a loaded machine, can answer its questions later than the viewer waits). After it ends, the
@@ -88,11 +114,12 @@ hide=
 run="cat '$work/go' >/dev/null; $hide cd '$work' && $elsewhere '$viewer'; echo \$? >status;
      stty raw -echo; printf '\\033[?25\$p'; timeout --foreground 5 dd bs=1 count=9 of=cursor 2>/dev/null;
      stty sane; sleep 60"
-columns=100 rows=40 compare=pixels fuzz=0
+compare=pixels fuzz=0
 case "$terminal" in
   xterm)
     xterm -ti vt340 -xrm 'XTerm*numColorRegisters: 1024' -xrm 'XTerm*internalBorder: 0' \
-          -bw 0 -fa 'DejaVu Sans Mono' -fs 10 -geometry 100x40+0+0 -e sh -c "$run" &
+          -bw 0 -fa 'DejaVu Sans Mono' -fs "$font_size" -geometry "${columns}x${rows}+0+0" \
+          -e sh -c "$run" &
     fuzz=1.5% ;;
   kitty|kitty-remote)
     LIBGL_ALWAYS_SOFTWARE=1 kitty --config NONE -o font_family='DejaVu Sans Mono' \
@@ -109,7 +136,8 @@ case "$terminal" in
     urxvt -tn xterm-256color -fn 'xft:DejaVu Sans Mono:size=10' -bg black -fg white +sb -b 0 \
           -geometry 175x56+0+0 -e sh -c "$run" & ;;
   mlterm)
-    mlterm -w 13 -g 100x40 --sb=false --border=0 -e sh -c "$run" &
+    mlterm --geometry "${columns}x${rows}+0+0" --deffont='DejaVu Sans Mono' -w 13 \
+           --lsp="$line_spacing" --border=0 --sbmod=none -e sh -c "$run" >/dev/null 2>&1 &
     fuzz=1.5% ;;
   *) echo "unknown terminal $terminal" >&2; exit 2 ;;
 esac
@@ -125,11 +153,21 @@ for _ in $(seq 300); do  # a minute: a loaded machine starts a terminal slowly
 done
 [ -n "$window" ] || { echo "$terminal: no window appeared"; exit 1; }
 sleep 1
+if [ -n "$cell_height_wanted" ]; then
+  area_height=$(xwininfo -id "$window" | awk '/Height:/ { print $2 }')
+  [ "$((area_height / rows))" = "$cell_height_wanted" ] ||
+    { echo "skipped: $terminal has cells $((area_height / rows)) pixels tall here, not $cell_height_wanted"; exit 77; }
+fi
 echo go >go
 
-size=$(identify -format '%wx%h' Painting.bmp)
-width=${size%x*} height=${size#*x}
-convert Painting.bmp -flip expected.png  # rows are painted in stored order
+# What must show: the picture from (10, 10), rows in stored order; with CELL_HEIGHT, only its
+# part above the last text row.
+picture_size=$(identify -format '%wx%h' Painting.bmp)
+convert Painting.bmp -flip expected.png
+[ -n "$cell_height_wanted" ] &&
+  convert expected.png -crop "x$(((rows - 1) * cell_height_wanted - 10))+0+0" +repage expected.png
+size=$(identify -format '%wx%h' expected.png)
+width=${size%x*} height=${picture_size#*x}
 
 # What lies outside the picture and the cursor's cell (top left): the background only, which
 # the last text row shows (nothing is ever painted there).

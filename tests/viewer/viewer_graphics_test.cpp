@@ -58,21 +58,29 @@ std::uint32_t exact(std::uint32_t colour)
     return colour;
 }
 
-// Runs the viewer on the sample picture until the screen shows it as `shown` allows (checked
-// on the rows above `shownHeight`), then presses Enter; returns all the terminal got.
+struct Window {
+    int columns, rows, cellWidth, cellHeight;
+};
+constexpr Window usual{columns, rows, cellWidth, cellHeight};
+
+// Runs the viewer on the picture (the sample, unless given) until the screen shows it as
+// `shown` allows (checked on the rows above `shownHeight`), then presses Enter; returns all
+// the terminal got.
 std::string runOnGraphicsTerminal(PtySession::Responder terminal,
                                   std::uint32_t (*shown)(std::uint32_t), int shownHeight,
-                                  ImageScreen::ObjectReader objects = ImageScreen::readFromFileSystem)
+                                  ImageScreen::ObjectReader objects = ImageScreen::readFromFileSystem,
+                                  const Window& window = usual,
+                                  const std::string& picture = samplePicture())
 {
-    const std::string picture = samplePicture();
     TempDir dir;
     dir.write("Painting.bmp", picture);
-    PtySession session(columns, rows, columns * cellWidth, rows * cellHeight);
+    PtySession session(window.columns, window.rows, window.columns * window.cellWidth,
+                       window.rows * window.cellHeight);
     session.answerWith(std::move(terminal));
     session.start(VIEWER_PATH, dir.path());
 
     auto screenOf = [&](const std::string& out) {
-        ImageScreen screen(columns, rows, cellWidth, cellHeight);
+        ImageScreen screen(window.columns, window.rows, window.cellWidth, window.cellHeight);
         screen.readObjectsWith(objects);
         screen.feed(out);
         return screen;
@@ -168,8 +176,21 @@ TEST(ViewerOnGraphicsTerminals, ASignalLeavesNoObjectBehind)
 
 TEST(ViewerOnGraphicsTerminals, SixelShowsThePictureAsItsColoursAllow)
 {
-    // Not in the last two text rows: an image there would scroll a sixel terminal.
-    runOnGraphicsTerminal(sixelTerminal, ImageScreen::throughPercent, (rows - 2) * cellHeight);
+    // Not in the last text row: an image there would scroll a sixel terminal.
+    runOnGraphicsTerminal(sixelTerminal, ImageScreen::throughPercent, (rows - 1) * cellHeight);
+}
+
+TEST(ViewerOnGraphicsTerminals, SixelShowsEveryRowAboveTheLastOfAPictureAsTallAsTheWindow)
+{
+    // Whatever the cell's height, the six-pixel bands of sixel images cost no row: every pixel
+    // above the last text row is shown, and nothing reaches that row.
+    for (const int height : {16, 17, 18, 20}) {
+        SCOPED_TRACE("cells 8 x " + std::to_string(height));
+        const Window window{60, 15, 8, height};
+        runOnGraphicsTerminal(sixelTerminal, ImageScreen::throughPercent,
+                              (window.rows - 1) * height, ImageScreen::readFromFileSystem, window,
+                              fewColourBitmap(400, window.rows * height, 600));
+    }
 }
 
 TEST(ViewerOnGraphicsTerminals, ASilentTerminalGetsHalfBlocksAndTheRunStillEnds)

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <random>
 
 #include "image_screen.h"
@@ -136,8 +137,7 @@ TEST(SixelEncoder, ShowsThePaletteExactlyWhereColoursFitTheRegisters)
     // Everything above the last text row, which would scroll the terminal, shows exactly the
     // colour as sixel's percentages can carry it.
     int wrong = 0;
-    const int shownRows = ((window.rows - 1) * window.cellHeight) / window.cellHeight - 1;
-    for (int y = 0; y < shownRows * window.cellHeight; ++y)
+    for (int y = 0; y < (window.rows - 1) * window.cellHeight; ++y)
         for (int x = 0; x < surface.width(); ++x) {
             const std::uint32_t painted = surface.get(x, y);
             const std::uint32_t want =
@@ -172,6 +172,101 @@ TEST(SixelEncoder, ManyColoursKeepAHighFidelity)
         }
     const double psnr = 10 * std::log10(255.0 * 255.0 / (squares / double(count)));
     EXPECT_GT(psnr, 35.0);
+}
+
+TEST(SixelEncoder, EveryRowAboveTheLastIsShownWhateverTheCellHeight)
+{
+    // A picture as tall as the window, sent as one run and row by row (as the presenter sends
+    // rows that changed at different times): no band may reach the last text row, and no row
+    // above it may be lost to the six-pixel bands.
+    for (const int cellHeight : {16, 17, 18, 20})
+        for (const int rows : {2, 3, 7, 12})
+            for (const bool byRow : {false, true}) {
+                const Window window{30, rows, 8, cellHeight};
+                Surface surface(window.columns * window.cellWidth, window.rows * cellHeight);
+                paintPicture(surface, 3, 0, 230, surface.height(), 40, 8);
+                SixelEncoder encoder(256, 1000, 1000);
+                std::string bytes;
+                if (byRow) {
+                    bytes = encodeAll(encoder, surface, window);
+                } else {
+                    CellGeometry cells{window.cellWidth, cellHeight, window.columns, rows};
+                    ByteBuffer out;
+                    encoder.encodeRun(surface, 0, rows - 1, cells, out);
+                    bytes = out.str();
+                }
+                ImageScreen screen(window.columns, rows, window.cellWidth, cellHeight);
+                screen.feed(bytes);
+                SCOPED_TRACE("cells 8 x " + std::to_string(cellHeight) + ", " +
+                             std::to_string(rows) + " rows" + (byRow ? ", row by row" : ""));
+                EXPECT_EQ(screen.problems(), std::vector<std::string>{});
+                // Where no row lies a multiple of six pixels above the last text row, only
+                // whole bands can be shown: at most five pixel rows are missing.
+                const int limit = (rows - 1) * cellHeight;
+                bool aligned = false;
+                for (int row = 0; row < rows - 1; ++row)
+                    aligned = aligned || (limit - row * cellHeight) % 6 == 0;
+                int wrong = 0, drawnBelow = 0;
+                for (int y = 0; y < surface.height(); ++y)
+                    for (int x = 0; x < surface.width(); ++x) {
+                        const std::uint32_t painted = surface.get(x, y);
+                        if (y >= limit)
+                            drawnBelow += screen.pixel(x, y) != 0;
+                        else if (y < limit - 5 || aligned)
+                            wrong += screen.pixel(x, y) !=
+                                     (painted == 0 ? 0 : 0x01000000 | ImageScreen::throughPercent(painted & 0xFFFFFF));
+                    }
+                EXPECT_EQ(wrong, 0);
+                EXPECT_EQ(drawnBelow, 0);
+            }
+}
+
+TEST(SixelEncoder, EveryPixelGetsTheNearestColourOfItsImage)
+{
+    // More colours than registers: whatever the palette, no colour it defines may be nearer to
+    // a painted pixel than the one shown (one image: its palette is every definition).
+    for (const int registers : {16, 256, 1024}) {
+        const Window window{50, 10, 8, 17};
+        Surface surface(window.columns * window.cellWidth, window.rows * window.cellHeight);
+        paintPicture(surface, 0, 0, 390, 110, 0, 4);
+        SixelEncoder encoder(registers, 1000, 1000);
+        ByteBuffer out;
+        encoder.encodeRun(surface, 0, 6, CellGeometry{8, 17, window.columns, window.rows}, out);
+        const std::string bytes = out.str();
+        ImageScreen screen(window.columns, window.rows, window.cellWidth, window.cellHeight);
+        screen.feed(bytes);
+        EXPECT_EQ(screen.images(), 1);
+        std::vector<std::uint32_t> defined;
+        for (std::size_t at = bytes.find(";2;"); at != std::string::npos; at = bytes.find(";2;", at + 1)) {
+            int r, g, b;
+            if (std::sscanf(bytes.c_str() + at, ";2;%d;%d;%d", &r, &g, &b) == 3)
+                defined.push_back(0x01000000 | std::uint32_t((r * 255 + 50) / 100) |
+                                  std::uint32_t((g * 255 + 50) / 100) << 8 | std::uint32_t((b * 255 + 50) / 100) << 16);
+        }
+        EXPECT_LE(int(defined.size()), registers);
+        auto distance = [](std::uint32_t a, std::uint32_t b) {
+            int sum = 0;
+            for (int c = 0; c < 3; ++c) {
+                const int d = int((a >> (8 * c)) & 0xFF) - int((b >> (8 * c)) & 0xFF);
+                sum += d * d;
+            }
+            return sum;
+        };
+        int notNearest = 0;
+        for (int y = 0; y < 110; ++y)
+            for (int x = 0; x < 390; ++x) {
+                const std::uint32_t painted = surface.get(x, y);
+                if (painted == 0)
+                    continue;
+                const int shown = distance(painted, screen.pixel(x, y));
+                for (const std::uint32_t colour : defined)
+                    if (distance(painted, colour) < shown) {
+                        ++notNearest;
+                        break;
+                    }
+            }
+        EXPECT_EQ(notNearest, 0) << registers << " registers";
+    }
 }
 
 TEST(SixelEncoder, WideRowsBecomeImagesTheTerminalWillShow)

@@ -116,6 +116,25 @@ bool ImageScreen::readFromFileSystem(char medium, const std::string& name, std::
     return got == ssize_t(bytes.size());
 }
 
+void ImageScreen::resize(int columns, int rows)
+{
+    // The images become the pixels they show; what the window no longer holds is dropped.
+    compose();
+    std::vector<std::uint32_t> kept(std::size_t(columns * cellWidth_) * std::size_t(rows * cellHeight_), 0);
+    for (int y = 0; y < std::min(height_, rows * cellHeight_); ++y)
+        for (int x = 0; x < std::min(width_, columns * cellWidth_); ++x)
+            kept[std::size_t(y) * std::size_t(columns * cellWidth_) + std::size_t(x)] =
+                composed_[std::size_t(y) * std::size_t(width_) + std::size_t(x)];
+    for (const KittyImage& image : kittyImages_)
+        bakedIds_.insert(image.id);  // still the terminal's to delete
+    kittyImages_.clear();
+    columns_ = columns, rows_ = rows;
+    width_ = columns * cellWidth_, height_ = rows * cellHeight_;
+    pixels_ = std::move(kept);
+    column_ = std::min(column_, columns - 1), row_ = std::min(row_, rows - 1);
+    composedNow_ = false;
+}
+
 std::uint32_t ImageScreen::pixel(int x, int y) const
 {
     if (!composedNow_)
@@ -362,7 +381,7 @@ void ImageScreen::kittyDelete(const std::string& control)
     kittyImages_.erase(std::remove_if(kittyImages_.begin(), kittyImages_.end(),
                                       [&](const KittyImage& k) { return k.id == id; }),
                        kittyImages_.end());
-    if (kittyImages_.size() == before)
+    if (kittyImages_.size() == before && !bakedIds_.count(id))
         problem("a kitty deletion of an image not shown: " + control);
     composedNow_ = false;
 }

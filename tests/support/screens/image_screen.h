@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ public:
     ImageScreen(int columns, int rows, int cellWidth, int cellHeight);
 
     void feed(const std::string& bytes);
+
+    // The window changes size, as a terminal's does: what lies past the new edges is gone
+    // (growing back shows nothing there), what lies inside stays, and the cursor is kept in it.
+    void resize(int columns, int rows);
 
     // How the terminal reads a kitty image handed over by name (t=s: a shared memory object,
     // t=t: a file): false where it cannot. By default straight from /dev/shm or the file, which
@@ -51,6 +56,7 @@ public:
     int images() const { return images_; }
 
     const std::vector<std::string>& problems() const { return problems_; }
+    void forgetProblems() { problems_.clear(); }
     bool insideSequence() const { return state_ != State::text; }
     bool cursorVisible() const { return cursorVisible_; }
     int cursorRow() const { return row_; }
@@ -87,6 +93,7 @@ private:
         std::string bytes;
     };
     std::vector<KittyImage> kittyImages_;  // in the order they arrived
+    std::set<std::uint32_t> bakedIds_;     // images made pixels by a resize
     mutable std::vector<std::uint32_t> composed_;
     mutable bool composedNow_ = false;
 };

@@ -16,6 +16,19 @@ void ScreenModel::problem(const std::string& what)
                             std::to_string(column_ + 1) + ")");
 }
 
+void ScreenModel::resize(int columns, int rows)
+{
+    std::vector<Cell> kept(std::size_t(columns) * std::size_t(rows));
+    for (int y = 0; y < std::min(rows, rows_); ++y)
+        for (int x = 0; x < std::min(columns, columns_); ++x)
+            kept[std::size_t(y) * std::size_t(columns) + std::size_t(x)] =
+                cells_[std::size_t(y) * std::size_t(columns_) + std::size_t(x)];
+    cells_ = std::move(kept);
+    columns_ = columns, rows_ = rows;
+    column_ = std::min(column_, columns - 1), row_ = std::min(row_, rows - 1);
+    pendingWrap_ = false;
+}
+
 void ScreenModel::feed(const std::string& bytes)
 {
     for (const char c : bytes) {

@@ -15,6 +15,10 @@ public:
 
     void feed(const std::string& bytes);  // may be called with any split of the output
 
+    // The window changes size, as a terminal's does: what lies past the new edges is gone
+    // (growing back shows blank cells there), and the cursor is kept inside.
+    void resize(int columns, int rows);
+
     // The pixel shown at (x, y), two to a text cell: 0 where that half shows the default
     // background (nothing painted), 0x01BBGGRR for a colour, `notAPixel` where the cell holds
     // anything but a blank or a half or full block (text, say).
@@ -29,6 +33,7 @@ public:
     std::string differences(const std::vector<std::uint32_t>& expected) const;
 
     const std::vector<std::string>& problems() const { return problems_; }
+    void forgetProblems() { problems_.clear(); }
     int cursorColumn() const { return column_; }
     int cursorRow() const { return row_; }
     bool cursorVisible() const { return cursorVisible_; }

@@ -124,6 +124,13 @@ void PtySession::type(const std::string& keys)
         throw std::runtime_error("cannot type into the pseudo-terminal");
 }
 
+void PtySession::resize(int columns, int rows, int width, int height)
+{
+    winsize size = windowSize(columns, rows, width, height);
+    if (ioctl(master_, TIOCSWINSZ, &size) != 0)
+        throw std::runtime_error("cannot resize the pseudo-terminal");
+}
+
 void PtySession::signal(int number)
 {
     kill(pid_, number);

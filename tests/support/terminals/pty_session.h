@@ -53,6 +53,8 @@ public:
     void drainAt(double bytesPerSecond) { drainRate_ = bytesPerSecond; }
     static std::string plainTerminal(const std::string& piece);
     void signal(int number);
+    // The window changes size (the program is told by SIGWINCH, as by a terminal).
+    void resize(int columns, int rows, int width = 0, int height = 0);
     // The window closes: the terminal's side is gone (the program gets SIGHUP, then EIO).
     void hangUp();
     // Bytes waiting in the terminal's input that nobody has read.

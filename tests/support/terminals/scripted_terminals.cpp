@@ -19,14 +19,21 @@ std::string kittyTerminal(const std::string& piece)
 
 std::string sixelTerminal(const std::string& piece)
 {
-    std::string reply;
-    if (piece.find("\x1b[?1;1;0S") != std::string::npos)
-        reply += "\x1b[?1;0;1024S";
-    if (piece.find("\x1b[?2;1;0S") != std::string::npos)
-        reply += "\x1b[?2;0;1000;1000S";
-    if (piece.find("\x1b[c") != std::string::npos)
-        reply += "\x1b[?63;1;2;4;6;9;15;16;17;18;21;22;28c";
-    return reply;
+    return sixelTerminalWith(1024)(piece);
+}
+
+PtySession::Responder sixelTerminalWith(int registers)
+{
+    return [registers](const std::string& piece) {
+        std::string reply;
+        if (piece.find("\x1b[?1;1;0S") != std::string::npos)
+            reply += "\x1b[?1;0;" + std::to_string(registers) + "S";
+        if (piece.find("\x1b[?2;1;0S") != std::string::npos)
+            reply += "\x1b[?2;0;1000;1000S";
+        if (piece.find("\x1b[c") != std::string::npos)
+            reply += "\x1b[?63;1;2;4;6;9;15;16;17;18;21;22;28c";
+        return reply;
+    };
 }
 
 std::string rxvtTerminal(const std::string& piece)

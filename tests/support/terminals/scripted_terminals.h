@@ -14,6 +14,8 @@
 // or files, and says so.
 std::string kittyTerminal(const std::string& piece);
 std::string sixelTerminal(const std::string& piece);  // xterm -ti vt340, 1024 registers
+// The same with another number of colour registers (xterm's numColorRegisters).
+PtySession::Responder sixelTerminalWith(int registers);
 // rxvt-unicode 9.30: it says who it is (DA2) and that its cursor is shown; it would print
 // the kitty questions as text.
 std::string rxvtTerminal(const std::string& piece);

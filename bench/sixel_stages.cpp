@@ -1,0 +1,88 @@
+// Where the sixel canvas's time goes for one picture: quantizing (choosing each image's
+// palette and every pixel's register) and encoding (the bands of sixel characters), on one
+// thread, with the picture where the viewer paints it and cut into images as a presentation
+// of the whole picture at once would cut it.
+//
+// Usage: sixel_stages PICTURE.bmp REGISTERS [CELL_WIDTHxCELL_HEIGHT]   (default 8x17)
+// Prints: milliseconds quantizing, milliseconds in all (quantizing included), bytes, the
+// medians of 7 runs.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "bitmap_bytes.h"
+#include "console/encoders/sixel_encoder.h"
+#include "console/encoders/sixel_palette.h"
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: sixel_stages PICTURE.bmp REGISTERS [CELL_WIDTHxCELL_HEIGHT]\n");
+        return 2;
+    }
+    std::ifstream in(argv[1], std::ios::binary);
+    const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const int registers = std::atoi(argv[2]);
+    CellGeometry cells;
+    cells.cellWidth = 8, cells.cellHeight = 17;
+    if (argc > 3)
+        std::sscanf(argv[3], "%dx%d", &cells.cellWidth, &cells.cellHeight);
+
+    // The picture at (10, 10) in stored order, in a window with room for it and a row below.
+    const std::vector<PaintedPixel> pixels = expectedPixels(file);
+    int width = 0, height = 0;
+    for (const PaintedPixel& p : pixels)
+        width = std::max(width, p.x + 1), height = std::max(height, p.y + 1);
+    cells.columns = (width + cells.cellWidth - 1) / cells.cellWidth;
+    cells.rows = (height + cells.cellHeight - 1) / cells.cellHeight + 1;
+    Surface surface(cells.columns * cells.cellWidth, cells.rows * cells.cellHeight);
+    for (const PaintedPixel& p : pixels)
+        surface.set(p.x, p.y, p.colour);
+    const int textRows = cells.rows - 1;
+
+    using Clock = std::chrono::steady_clock;
+    auto since = [](Clock::time_point start) {
+        return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    };
+    std::vector<double> quantizing, all;
+    std::size_t bytes = 0;
+    for (int run = 0; run < 7; ++run) {
+        SixelEncoder encoder(registers, 1000, 1000);
+        ByteBuffer out;
+        Clock::time_point start = Clock::now();
+        encoder.encodeRun(surface, 0, textRows - 1, cells, out);
+        all.push_back(since(start));
+        bytes = out.size();
+
+        // The same images' palettes alone: pieces of the rows an image holds, cut at 1000
+        // pixels across.
+        SixelPalette palette;
+        std::vector<std::uint32_t> colours;
+        std::vector<int> indices;
+        const int rowsPerImage = encoder.runRows(cells);
+        start = Clock::now();
+        for (int row = 0; row < textRows; row += rowsPerImage) {
+            const int top = row * cells.cellHeight;
+            const int bottom = std::min(row + rowsPerImage, textRows) * cells.cellHeight;
+            for (int left = 0; left < surface.width(); left += 1000) {
+                colours.clear();
+                for (int y = top; y < bottom; ++y)
+                    for (int x = left; x < std::min(left + 1000, surface.width()); ++x) {
+                        const std::uint32_t pixel = surface.get(x, y);
+                        colours.push_back(pixel == 0 ? SixelPalette::none : pixel & 0xFFFFFF);
+                    }
+                palette.choose(colours, registers, indices);
+            }
+        }
+        quantizing.push_back(since(start));
+    }
+    std::sort(quantizing.begin(), quantizing.end());
+    std::sort(all.begin(), all.end());
+    std::printf("%.1f %.1f %zu\n", quantizing[3], all[3], bytes);
+    return 0;
+}
