@@ -225,8 +225,9 @@ const char* pseudoConsoleHost()
 // Wine's pseudo-console does not pass a program's output through: it keeps every byte as a
 // cell of its screen, escape sequences included, and sends its terminal the cells that
 // changed, each change between the cursor hidden and shown again; a change that starts its
-// row anew begins with a carriage return. The host's screen is wider than anything the viewer
-// writes, so that one row, rebuilt from the changes, is the viewer's output.
+// row anew begins with a carriage return, and one that ends in blanks ends instead in an
+// erase to the end of the line and a step over them. The host's screen is wider than anything
+// the viewer writes, so that one row, rebuilt from the changes, is the viewer's output.
 std::string throughWine(const std::string& sent)
 {
     const std::string start = "\x1b[2J\x1b[m\x1b[H\x1b[?25l", between = "\x1b[?25h\x1b[?25l";
@@ -239,6 +240,11 @@ std::string throughWine(const std::string& sent)
         std::string change = sent.substr(from, end - from);
         if (!change.empty() && change[0] == '\r')
             change.erase(0, 1), at = 0;
+        const std::size_t erase = change.rfind("\x1b[K\x1b[");
+        if (erase != std::string::npos && change.back() == 'C' &&
+            change.find_first_not_of("0123456789", erase + 5) == change.size() - 1)
+            change.replace(erase, std::string::npos,
+                           std::string(std::size_t(std::atoi(&change[erase + 5])), ' '));
         row.resize(std::max(row.size(), at + change.size()));
         row.replace(at, change.size(), change);
         at += change.size();
