@@ -11,7 +11,7 @@ constexpr int maxPixels = 4096;
 
 }  // namespace
 
-CanvasChoice chooseCanvas(Terminal::Size size, const TerminalAbilities& abilities)
+CanvasChoice chooseCanvas(PaintingTerminal::Size size, const TerminalAbilities& abilities)
 {
     CanvasChoice choice;
     if (size.columns <= 0 || size.rows <= 0)

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "console/encoders/encoder.h"
-#include "console/terminal/terminal.h"
+#include "console/terminal/painting_terminal.h"
 #include "console/terminal/terminal_probe.h"
 
 struct CanvasChoice {
@@ -19,4 +19,4 @@ struct CanvasChoice {
     int maxHeight = 1000;
 };
 
-CanvasChoice chooseCanvas(Terminal::Size size, const TerminalAbilities& abilities);
+CanvasChoice chooseCanvas(PaintingTerminal::Size size, const TerminalAbilities& abilities);

@@ -1,7 +1,5 @@
 #include "console/presenter.h"
 
-#include <signal.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -20,20 +18,14 @@ constexpr std::size_t batchBytes = 1 << 16;
 
 }  // namespace
 
-Presenter::Presenter(Terminal& terminal, Surface& surface, std::unique_ptr<Encoder> encoder,
-                     CellGeometry cells)
+Presenter::Presenter(PaintingTerminal& terminal, Surface& surface,
+                     std::unique_ptr<Encoder> encoder, CellGeometry cells)
     : terminal_(terminal), surface_(surface), encoder_(std::move(encoder)),
       twin_(encoder_->twin()), cells_(cells), shownIn_(cells),
       painted_(std::size_t((surface.height() + cells.cellHeight - 1) / cells.cellHeight)),
       pending_(painted_.size())
 {
-    // The thread takes no signals: a handler then always runs in the program's own thread and
-    // can wait for this one to finish a write.
-    sigset_t all, previous;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &previous);
-    thread_ = std::thread(&Presenter::run, this);
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    thread_ = terminal_.startWriter([this] { run(); });
 }
 
 Presenter::~Presenter()
@@ -64,7 +56,7 @@ void Presenter::run()
 
 CellGeometry Presenter::windowNow() const
 {
-    const Terminal::Size window = terminal_.size();
+    const PaintingTerminal::Size window = terminal_.size();
     CellGeometry cells = cells_;
     cells.rows = window.rows > 0 ? window.rows : int(painted_.size());
     cells.columns = window.columns > 0
@@ -107,7 +99,7 @@ void Presenter::present()
     cut_ = resized_ = false;
     piecesShown_ = 0;
     terminal_.beginPaint();
-    send(Terminal::paintPrologue, sizeof Terminal::paintPrologue - 1);
+    send(terminal_.paintPrologue, sizeof terminal_.paintPrologue - 1);
     encoder_->reset();
     cutIntoPieces(cells);
     showPieces(cells);

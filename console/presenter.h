@@ -10,7 +10,7 @@
 #include "console/bytes/byte_buffer.h"
 #include "console/encoders/encoder.h"
 #include "console/surface/surface.h"
-#include "console/terminal/terminal.h"
+#include "console/terminal/painting_terminal.h"
 
 // The program never tells its canvas that a picture is done: it only sets pixels. So a thread
 // of the canvas's own looks at the surface every tick, and sends the text rows that changed
@@ -20,7 +20,7 @@
 class Presenter {
 public:
     // `cells` gives the cell size in pixels; the window's size is asked anew each time.
-    Presenter(Terminal& terminal, Surface& surface, std::unique_ptr<Encoder> encoder,
+    Presenter(PaintingTerminal& terminal, Surface& surface, std::unique_ptr<Encoder> encoder,
               CellGeometry cells);
     ~Presenter();  // shows what is left, then stops the thread
 
@@ -48,7 +48,7 @@ private:
     void writeBuffer(bool checkFirst = true);
     void send(const char* data, std::size_t size);
 
-    Terminal& terminal_;
+    PaintingTerminal& terminal_;
     Surface& surface_;
     std::unique_ptr<Encoder> encoder_;
     std::unique_ptr<Encoder> twin_;  // a second encoder, for two helper threads, where rows allow

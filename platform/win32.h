@@ -1,9 +1,11 @@
 // The three Win32 operations the viewer paints through, and their types.
 //
-// On Windows they are the system's own (user32, gdi32, kernel32). Elsewhere this program's
-// console canvas provides them under the same names and signatures, painting the terminal
-// the program runs in (console/console_window.cpp). This is the one place that tells the two
-// apart.
+// On Windows they are the system's own (user32, gdi32, kernel32) where the console window
+// shows what GDI draws; where the console is hosted by a terminal (a pseudo-console), which
+// never shows it, the painting goes to that terminal instead (platform/windows/). Elsewhere
+// this program's console canvas provides them under the same names and signatures, painting
+// the terminal the program runs in (console/console_window.cpp). This is the one place that
+// tells the systems apart.
 //
 // A test build defines VIEWER_PLATFORM_STAND_IN to link the program against a stand-in of its
 // own on every system, Windows included.
@@ -18,6 +20,13 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+
+// The program's calls go to the functions that decide between the console window and the
+// terminal; those call the system's own.
+#include "platform/windows/console_paint.h"
+#define GetConsoleWindow viewerGetConsoleWindow
+#define GetDC viewerGetDC
+#define SetPixel viewerSetPixel
 
 #else
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -106,6 +107,16 @@ Terminal::Size Terminal::size() const
     if (ioctl(fd_, TIOCGWINSZ, &window) != 0)
         return Size{};
     return Size{window.ws_col, window.ws_row, window.ws_xpixel, window.ws_ypixel};
+}
+
+std::thread Terminal::startWriter(std::function<void()> work)
+{
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    std::thread writer(std::move(work));
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return writer;
 }
 
 std::string Terminal::ask(const char* queries,

@@ -13,31 +13,10 @@
 #include <cstdint>
 #include <memory>
 
-class Terminal {
+#include "console/terminal/painting_terminal.h"
+
+class Terminal final : public PaintingTerminal {
 public:
-    // What starts and ends every presentation: save the cursor (with its colours and
-    // attributes), hide it, start from the default colours; then the reverse, the cursor shown
-    // again unless it was hidden when the program started.
-    static constexpr char paintPrologue[] = "\x1b" "7" "\x1b[?25l" "\x1b[0m";
-    static constexpr char paintEpilogue[] = "\x1b[0m" "\x1b" "8" "\x1b[?25h";
-    static constexpr char hiddenCursorEpilogue[] = "\x1b[0m" "\x1b" "8";
-    const char* epilogue() const
-    {
-        return cursorHidden_.load() ? hiddenCursorEpilogue : paintEpilogue;
-    }
-
-    // The terminal said its cursor was hidden when the program started (scripts and full-screen
-    // programs leave it so): every way out leaves it hidden. Where it does not say, the cursor
-    // is shown after each presentation.
-    void keepCursorHidden(bool hidden) { cursorHidden_.store(hidden); }
-
-    struct Size {
-        int columns = 0;  // 0: unknown
-        int rows = 0;
-        int width = 0;  // the text area in pixels, where the terminal says; 0: unknown
-        int height = 0;
-    };
-
     // The controlling terminal, opened anew as /dev/tty so that redirecting standard output
     // or error does not take the picture with it. Null where the process has none.
     static std::unique_ptr<Terminal> open();
@@ -49,7 +28,10 @@ public:
     Terminal(const Terminal&) = delete;
     Terminal& operator=(const Terminal&) = delete;
 
-    Size size() const;
+    Size size() const override;
+    // The presenter's thread takes no signals: a handler then always runs in the program's own
+    // thread and can wait for that one to finish a write.
+    std::thread startWriter(std::function<void()> work) override;
 
     // Sends `queries` and reads the replies until `complete` holds for them or `limit` has
     // passed; returns what arrived (at most 64 KB: a terminal that sends more is not asked
@@ -64,13 +46,13 @@ public:
 
     // Writes all of it, waiting while the terminal is slow to read. False once the terminal
     // is gone or a signal has ended the painting; nothing more is written then.
-    bool write(const char* data, std::size_t size);
+    bool write(const char* data, std::size_t size) override;
 
     // Around each presentation: echo goes off (a key typed meanwhile would otherwise be echoed
     // into the picture at wherever the cursor happens to be), and output processing too (no
     // line end is ever written while painting), and both come back after.
-    void beginPaint();
-    void endPaint();
+    void beginPaint() override;
+    void endPaint() override;
 
     // For a handler of a signal that ends the program: waits briefly for a write in flight,
     // completes a character it cut in half, ends the presentation (cursor back where it was and
@@ -85,7 +67,7 @@ public:
     // Async-signal-safe.
     void suspendForStop() noexcept;
     void resumeAfterStop() noexcept;
-    bool presentationCut() const { return cut_.load() || stopped_.load(); }
+    bool presentationCut() const override { return cut_.load() || stopped_.load(); }
 
 private:
     Terminal(int fd, bool owned);
@@ -122,7 +104,6 @@ private:
     std::atomic<bool> restored_{false};
     std::atomic<bool> stopped_{false};  // a stop signal's handler is at work
     std::atomic<bool> cut_{false};      // the presentation it found open was ended
-    std::atomic<bool> cursorHidden_{false};
     bool gone_ = false;
     bool paintingModes_ = false;  // beginPaint() changed the modes; endPaint() changes them back
 };

@@ -4,6 +4,7 @@
 
 #include "console/encoders/halfblock_encoder.h"
 #include "console/encoders/kitty_encoder.h"
+#include "console/terminal/terminal.h"
 
 #include <gtest/gtest.h>
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "console/canvas_choice.h"
+#include "console/terminal/terminal.h"
 #include "console/terminal/terminal_probe.h"
 
 namespace {

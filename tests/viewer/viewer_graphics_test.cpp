@@ -7,11 +7,13 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 
 #include "bitmap_bytes.h"
+#include "child_process.h"
 #include "image_screen.h"
 #include "pty_session.h"
 #include "scripted_terminals.h"
@@ -209,6 +211,112 @@ TEST(ViewerOnGraphicsTerminals, ASilentTerminalGetsHalfBlocksAndTheRunStillEnds)
     session.type("x\n");
     ASSERT_TRUE(session.waitForExit(10s));
     EXPECT_TRUE(WIFEXITED(session.status()) && WEXITSTATUS(session.status()) == 0);
+}
+
+// The Windows program in a pseudo-console, as Windows Terminal and VS Code host it: run under
+// wine by the cross build's pseudo_console_host, through the command PSEUDO_CONSOLE_HOST names
+// (tests/pseudo_console_host_under_emulator there). Skipped where it is not given.
+const char* pseudoConsoleHost()
+{
+    const char* host = std::getenv("PSEUDO_CONSOLE_HOST");
+    return host && *host ? host : nullptr;
+}
+
+// Wine's pseudo-console does not pass a program's output through: it keeps every byte as a
+// cell of its screen, escape sequences included, and sends its terminal the cells that
+// changed, each change between the cursor hidden and shown again; a change that starts its
+// row anew begins with a carriage return, and one that ends in blanks ends instead in an
+// erase to the end of the line and a step over them. The host's screen is wider than anything
+// the viewer writes, so that one row, rebuilt from the changes, is the viewer's output.
+std::string throughWine(const std::string& sent)
+{
+    const std::string start = "\x1b[2J\x1b[m\x1b[H\x1b[?25l", between = "\x1b[?25h\x1b[?25l";
+    if (sent.compare(0, start.size(), start) != 0)
+        return "";
+    std::string row;
+    std::size_t at = 0;
+    for (std::size_t from = start.size(); from < sent.size();) {
+        const std::size_t end = std::min(sent.find(between, from), sent.size());
+        std::string change = sent.substr(from, end - from);
+        if (!change.empty() && change[0] == '\r')
+            change.erase(0, 1), at = 0;
+        const std::size_t erase = change.rfind("\x1b[K\x1b[");
+        if (erase != std::string::npos && change.back() == 'C' &&
+            change.find_first_not_of("0123456789", erase + 5) == change.size() - 1)
+            change.replace(erase, std::string::npos,
+                           std::string(std::size_t(std::atoi(&change[erase + 5])), ' '));
+        row.resize(std::max(row.size(), at + change.size()));
+        row.replace(at, change.size(), change);
+        at += change.size();
+        from = end + between.size();
+    }
+    // After the last change: the cursor shown, a line feed (the Enter echoed), the rest of the
+    // row cleared, the cursor placed.
+    for (bool more = true; more;) {
+        more = false;
+        for (const char* tail : {"\x1b[?25h", "\r\n", "\x1b[K"})
+            if (row.size() >= std::strlen(tail) &&
+                row.compare(row.size() - std::strlen(tail), std::string::npos, tail) == 0)
+                row.resize(row.size() - std::strlen(tail)), more = true;
+        const std::size_t csi = row.rfind("\x1b[");
+        if (csi != std::string::npos && row.back() == 'H' &&
+            row.find_first_not_of("0123456789;", csi + 2) == row.size() - 1)
+            row.resize(csi), more = true;
+    }
+    return row;
+}
+
+// Runs viewer.exe on the sample picture in a pseudo-console of 32767 x 60 cells under wine,
+// answered as `answers` says, ends it with Enter, and returns the painting it wrote.
+std::string paintingInPseudoConsole(const std::string& picture, const char* answers)
+{
+    TempDir dir;
+    dir.write("Painting.bmp", picture);
+    ChildProcess::Options options;
+    options.arguments = {answers, "console.out", "32767", "60"};
+    const Finished host = runToEnd(pseudoConsoleHost(), dir.path(), options, 300s);
+    EXPECT_NE(host.output.find("asked yes, exit status 0"), std::string::npos)
+        << host.output << host.errors;
+    return painting(throughWine(dir.read("console.out")));
+}
+
+TEST(WindowsPseudoConsole, LikeWindowsTerminalItGetsSixelWithTheCellsItSays)
+{
+    if (!pseudoConsoleHost())
+        GTEST_SKIP() << "PSEUDO_CONSOLE_HOST is not set";
+    const std::string picture = samplePicture();
+    const std::string output = paintingInPseudoConsole(picture, "windows-terminal");
+    ImageScreen screen(400, 60, 10, 20);
+    screen.feed(output);
+    EXPECT_GT(screen.images(), 0);
+    EXPECT_EQ(screen.problems(), std::vector<std::string>{});
+    EXPECT_FALSE(screen.insideSequence());
+    // Whole, where it belongs; exact in the first three text rows. The fourth holds 283
+    // colours, more than the 256 registers such a terminal is taken to have (it does not say),
+    // and shows the nearest of a palette.
+    std::vector<bool> painted(std::size_t(screen.width()) * std::size_t(screen.height()));
+    for (const PaintedPixel& p : expectedPixels(picture))
+        painted[std::size_t(p.y) * std::size_t(screen.width()) + std::size_t(p.x)] = true;
+    int misplaced = 0;
+    for (int y = 0; y < screen.height(); ++y)
+        for (int x = 0; x < screen.width(); ++x)
+            misplaced += (screen.pixel(x, y) != 0) !=
+                         painted[std::size_t(y) * std::size_t(screen.width()) + std::size_t(x)];
+    EXPECT_EQ(misplaced, 0);
+    EXPECT_EQ(differences(screen, picture, 3 * 20, ImageScreen::throughPercent), "");
+}
+
+TEST(WindowsPseudoConsole, WhereThePseudoConsoleAnswersForTheTerminalItGetsHalfBlocks)
+{
+    if (!pseudoConsoleHost())
+        GTEST_SKIP() << "PSEUDO_CONSOLE_HOST is not set";
+    const std::string picture = samplePicture();
+    const std::string output = paintingInPseudoConsole(picture, "inbox-conpty");
+    ScreenModel screen(400, 60);
+    screen.feed(output);
+    EXPECT_EQ(screen.problems(), std::vector<std::string>{});
+    EXPECT_FALSE(screen.insideSequence());
+    EXPECT_EQ(screen.differences(expectedScreen(picture, 400, 60)), "");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // What the canvas makes of a terminal's replies, as recorded from real terminals and worse.
 #include "console/canvas_choice.h"
+#include "console/terminal/terminal.h"
 #include "console/terminal/terminal_probe.h"
 
 #include <gtest/gtest.h>
