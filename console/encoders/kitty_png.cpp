@@ -45,8 +45,8 @@ inline unsigned magnitude(int difference)
     return byte < 128 ? byte : 256 - byte;
 }
 
-// The filter whose differences are smallest, summed as signed bytes: the choice the PNG
-// specification suggests, and the one that deflates best on most rows.
+// The filter whose differences are smallest, summed as signed bytes: the usual heuristic of
+// PNG writers, and the one that deflates best on most rows.
 Filter chooseFilter(const unsigned char* row, const unsigned char* above, std::size_t size,
                     std::size_t step)
 {
