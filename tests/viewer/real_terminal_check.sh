@@ -95,6 +95,12 @@ else
   esac
 fi
 cd "$work"
+if [ -n "$elsewhere" ]; then
+  # The mount of its own covers /tmp, where the viewer may lie (a clone made there): it runs as
+  # a copy in this folder, which stays its current folder under the mount.
+  cp "$viewer" viewer
+  viewer=./viewer
+fi
 
 # A display number of its own, chosen by the server, so that checks can run side by side.
 Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>display.txt >/dev/null 2>&1 &
