@@ -6,14 +6,14 @@
 # tests/fuzz/regressions/TARGET/ once fixed). What each target found on its way (the corpus)
 # stays in BUILD_DIR/corpus/TARGET/ for the next run.
 #
-# Usage: bash tests/fuzz/run.sh [SECONDS] [TARGET...]    (targets: run replies encoders)
+# Usage: bash tests/fuzz/run.sh [SECONDS] [TARGET...]    (targets: run replies encoders presenter)
 #   BUILD_DIR  where to build (default: build-fuzz)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(run replies encoders)
+[ ${#targets[@]} -gt 0 ] || targets=(run replies encoders presenter)
 build=$(realpath -m "${BUILD_DIR:-build-fuzz}")
 
 bash examples/install_packages.sh clang-14 libclang-rt-14-dev cmake make libdeflate-dev zlib1g-dev \
