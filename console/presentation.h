@@ -26,22 +26,32 @@ public:
     void present();
 
 private:
+    // Some adjacent text rows as the encoder shows them, with the bytes it made for them and
+    // the points at which they may be cut (offsets into those bytes).
+    struct Piece {
+        int firstRow = 0, lastRow = 0;
+        ByteBuffer bytes;
+        std::vector<std::size_t> cuts;
+    };
+
     // The window as it is now, in text cells.
     CellGeometry windowNow() const;
+    // Takes note of the window's size: one that grew or changed its width needs every painted
+    // row again, one that shrank its new last row (what was on its way past the new edge
+    // landed there: a terminal keeps the cursor inside).
+    void noteWindow(const CellGeometry& window);
+    // Looks at the window: whether it still has the size the pieces were made for.
+    bool windowKeeps(const CellGeometry& cells);
     // The rows a presentation shows, as the encoder takes them: row by row, or runs of
     // adjacent rows cut where the encoder says (and for a second thread).
     void cutIntoPieces(const CellGeometry& cells);
-    // Encodes the pieces in order and writes them, in batches.
-    void showPieces(const CellGeometry& cells);
-    // Appends a piece's bytes (`from` onwards in `bytes`, where the encoder has just put them)
-    // to what is to be written, with the points at which it may be cut.
-    void addPiece(const ByteBuffer& bytes, std::size_t from, const std::vector<std::size_t>& cuts);
-    // Whether the window's size is no longer the one the pieces were encoded for.
-    bool windowResized();
-    // Writes the buffer piece by piece, as long as the window keeps the size the pieces were
-    // encoded for (looked at before the first piece too, where `checkFirst`); what a resize
-    // leaves unwritten is dropped, and an image it cuts is ended.
-    void writeBuffer(bool checkFirst = true);
+    void encode(Encoder& encoder, Piece& piece, const CellGeometry& cells);
+    // Encodes the pieces and writes them in order; returns how many reached the terminal whole.
+    std::size_t showPieces(const CellGeometry& cells);
+    // Writes a piece up to each cut point in turn, as long as the window keeps the size it was
+    // made for; a resize leaves the rest unwritten, and ends an image it cuts. Whether it was
+    // written whole.
+    bool writePiece(const Piece& piece, const CellGeometry& cells);
     void send(const char* data, std::size_t size);
 
     PaintingTerminal& terminal_;
@@ -49,25 +59,13 @@ private:
     std::unique_ptr<Encoder> encoder_;
     std::unique_ptr<Encoder> twin_;  // a second encoder, for two helper threads, where rows allow
     CellGeometry cells_;
-    std::vector<int> rows_;              // the rows a presentation shows
-    struct Piece {
-        int firstRow, lastRow;
-    };
-    std::vector<Piece> pieces_;          // those rows, as the encoder takes them
-    std::vector<ByteBuffer> pieceBytes_; // and their bytes, where two threads encode them
-    std::vector<std::vector<std::size_t>> pieceCuts_;  // and where they may be cut
-    ByteBuffer buffer_;
-    struct Segment {
-        std::size_t end;  // where its bytes end in the buffer
-        bool endsPiece;   // else it ends where a piece may be cut
-    };
-    std::vector<Segment> segments_;
-    std::size_t piecesShown_ = 0;         // pieces that went to the terminal
-    CellGeometry shownIn_;  // the window the pieces were encoded for
+    CellGeometry window_;            // the window as last seen
+    std::vector<int> rows_;          // the rows a presentation shows
+    std::vector<Piece> pieces_;      // those rows, as the encoder takes them; the buffers of
+    std::size_t pieceCount_ = 0;     // pieces past the count are kept for later looks
     // Text rows painted at least once, and those to show at the next look: changed, cut short
     // by a stop or a resize, or past the window's edges when they changed.
     std::vector<bool> painted_, pending_;
     bool terminalGone_ = false;
-    bool cut_ = false;      // a stop ended the presentation on the terminal: show its rows again
-    bool resized_ = false;  // the window changed size while the pieces were written
+    bool cut_ = false;  // a stop ended the presentation on the terminal: show its rows again
 };

@@ -35,6 +35,8 @@ public:
 
     void append(const char* text, std::size_t length)
     {
+        if (length == 0)
+            return;  // `text` may be null then, which memcpy may not be given
         char* p = reserve(length);
         std::memcpy(p, text, length);
         commit(p + length);

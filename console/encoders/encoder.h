@@ -50,10 +50,16 @@ public:
     virtual std::unique_ptr<Encoder> twin() const { return nullptr; }
 
     // Where the bytes the last encodeRun (or encodeRow) appended may be cut short, should the
-    // window change size while they are written: offsets into `out` after which a string
-    // terminator ends what is open (a sixel image after a whole band). Encoders whose images
-    // are a text row each have none.
+    // window change size while they are written: offsets into `out` (which the presenter gives
+    // each piece empty) after which a string terminator ends what is open (a sixel image after
+    // a whole band) or does nothing (between kitty images). Encoders whose pieces are a text
+    // row each have none.
     const std::vector<std::size_t>& cutPoints() const { return cutPoints_; }
+
+    // The bytes of the last encodeRun (or encodeRow) did not all reach the terminal (a resize
+    // or a stop cut them short): an encoder that keeps track of what the terminal shows takes
+    // them back. Only for encoders without a twin: the presenter calls it right after.
+    virtual void unsent() {}
 
 protected:
     std::vector<std::size_t> cutPoints_;

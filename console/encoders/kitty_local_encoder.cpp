@@ -9,7 +9,7 @@
 namespace {
 
 // KittyEncoder numbers its images by text row, at most 4096 of them; run images take the next
-// 4096 numbers, in turn.
+// 4096 numbers.
 constexpr std::uint32_t runIdsOffset = 4096, runIdsCount = 4096;
 
 }  // namespace
@@ -23,11 +23,27 @@ KittyLocalEncoder::KittyLocalEncoder(ImageHandover& handover, ImageHandover::Med
 void KittyLocalEncoder::encodeRun(const Surface& surface, int firstRow, int lastRow,
                                   const CellGeometry& cells, ByteBuffer& out)
 {
+    cutPoints_.clear();
+    shownBefore_ = shown_;
+    lastObject_ = nullptr;
     if (!direct_only_ && handOver(surface, firstRow, lastRow, cells, out))
         return;
+    // Through the terminal, an image a text row: a run of them may be megabytes, so a resize
+    // may cut it between any two.
     direct_only_ = true;
-    for (int row = firstRow; row <= lastRow; ++row)
+    for (int row = firstRow; row <= lastRow; ++row) {
+        if (row > firstRow)
+            cutPoints_.push_back(out.size());
         direct_.encodeRow(surface, row, cells, out);
+    }
+}
+
+void KittyLocalEncoder::unsent()
+{
+    shown_ = shownBefore_;
+    if (lastObject_)
+        handover_.remove(lastObject_);
+    lastObject_ = nullptr;
 }
 
 bool KittyLocalEncoder::handOver(const Surface& surface, int firstRow, int lastRow,
@@ -60,10 +76,24 @@ bool KittyLocalEncoder::handOver(const Surface& surface, int firstRow, int lastR
         return false;
     copyKittyPixels(surface, first, top, width, height, channels, object.bytes);
     ImageHandover::finish(object);
+    lastObject_ = object.name;
+
+    // Images this one covers entirely are gone from view: the terminal may free them. Its
+    // number is one that no other image on screen has (an image sent with the number of one
+    // still shown would replace it): the next in turn that is free, or one it covers. There is
+    // always one: images none of which covers another have different first rows, so 4096 of
+    // them are single pixel rows, of which this image covers one.
+    auto covered = [&](const Shown& s) { return s.top >= top && s.bottom <= bottom; };
+    std::uint32_t id = 0;
+    for (std::uint32_t tries = 0; tries < runIdsCount; ++tries) {
+        id = imageIds_ + runIdsOffset + nextId_++ % runIdsCount;
+        if (std::none_of(shown_.begin(), shown_.end(),
+                         [&](const Shown& s) { return s.id == id && !covered(s); }))
+            break;
+    }
 
     // Later images lie above earlier ones (z grows), so where runs overlap the newer pixels
     // show. Neither the cursor (C=1) moves nor does the terminal reply (q=2).
-    const std::uint32_t id = imageIds_ + runIdsOffset + imagesShown_ % runIdsCount;
     const unsigned z = 1 + imagesShown_ % 0x40000000u;
     ++imagesShown_;
     const int row = top / cells.cellHeight, column = first / cells.cellWidth;
@@ -80,11 +110,7 @@ bool KittyLocalEncoder::handOver(const Surface& surface, int firstRow, int lastR
     *p++ = '\x1b';
     *p++ = '\\';
 
-    // Images this one covers entirely are gone from view: the terminal may free them.
     // (An image whose number this one takes over is replaced by it anyway.)
-    auto covered = [&](const Shown& s) {
-        return (s.top >= top && s.bottom <= bottom) || s.id == id;
-    };
     for (const Shown& s : shown_)
         if (covered(s) && s.id != id)
             p += std::snprintf(p, 48, "\x1b_Ga=d,d=I,i=%u,q=2\x1b\\", unsigned(s.id));

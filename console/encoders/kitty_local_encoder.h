@@ -27,6 +27,9 @@ public:
     bool showsRuns() const override { return true; }
     void encodeRun(const Surface& surface, int firstRow, int lastRow, const CellGeometry& cells,
                    ByteBuffer& out) override;
+    // The last run's image never reached the terminal whole: its object is removed, and the
+    // images it would have covered are still on screen.
+    void unsent() override;
 
 private:
     // False where the object could not be made (nothing was appended then).
@@ -39,6 +42,8 @@ private:
     KittyEncoder direct_;
     bool direct_only_ = false;
     std::uint32_t imagesShown_ = 0;
+    std::uint32_t nextId_ = 0;  // the next image number to try, in turn
+    const char* lastObject_ = nullptr;  // the object the last run handed over, if any
 
     // The images on screen, by the pixel rows they cover: one that a later image covers
     // entirely is deleted, so the terminal keeps only what shows.
@@ -46,5 +51,5 @@ private:
         std::uint32_t id;
         int top, bottom;
     };
-    std::vector<Shown> shown_;
+    std::vector<Shown> shown_, shownBefore_;  // and as they were before the last run
 };

@@ -94,7 +94,7 @@ public:
     {
         if (!scripted || in_.byte() % 6 != 0)
             return;
-        window_ = Window{in_.in(1, 24), in_.in(1, 16)};
+        window_ = Window{in_.in(1, 16), in_.in(1, 12)};
         record_.events.push_back(Event{Event::resize, "", window_});
     }
 
@@ -176,6 +176,7 @@ public:
         if (std::this_thread::get_id() == record_.writer)
             terminal_.maybeResize();
     }
+    void unsent() override { inner_->unsent(); }
     std::unique_ptr<Encoder> twin() const override
     {
         std::unique_ptr<Encoder> twin = inner_->twin();
@@ -206,8 +207,9 @@ bool paintRows(Surface& surface, int top, int bottom, unsigned seed, int colours
     return any;
 }
 
-// Checks one presentation's bytes against the pieces made for it; returns, for each piece
-// written whole, where its bytes end in them.
+// Checks one presentation's bytes against the pieces made for it, in row order: the prologue,
+// pieces whole, then perhaps one cut short, then the epilogue; a stop may end them anywhere.
+// Returns, for each piece written whole, where its bytes end.
 std::vector<std::pair<const Piece*, std::size_t>> checkPresentation(
     std::string have, const std::vector<const Piece*>& pieces, bool stopped)
 {
@@ -235,24 +237,24 @@ std::vector<std::pair<const Piece*, std::size_t>> checkPresentation(
     for (const Piece* piece : pieces) {
         if (at == have.size() && stopped)
             return whole;
-        if (have.compare(at, piece->bytes.size(), piece->bytes) == 0 &&
-            at + piece->bytes.size() <= have.size()) {
-            at += piece->bytes.size();
+        const std::string& bytes = piece->bytes;
+        if (at + bytes.size() <= have.size() && have.compare(at, bytes.size(), bytes) == 0) {
+            at += bytes.size();
             whole.emplace_back(piece, at);
             continue;
         }
-        // Cut short after one of its cut points, and ended there.
-        bool cut = false;
+        // Not whole: cut short after one of its cut points and ended there, or cut anywhere by
+        // a stop, or left out (the window changed after it was made). Nothing follows it.
         for (const std::size_t point : piece->cuts)
-            if (at + point < have.size() && have.compare(at, point, piece->bytes, 0, point) == 0 &&
-                have[at + point] == terminator[0]) {
+            if (at + point < have.size() && have.compare(at, point, bytes, 0, point) == 0 &&
+                have.compare(at + point, terminator.size(), terminator, 0,
+                             std::min(terminator.size(), have.size() - at - point)) == 0) {
                 at += point;
-                cut = take(terminator);
+                take(terminator);
                 break;
             }
-        if (!cut)
-            take(piece->bytes);  // only a stop can end the bytes here
-        if (at == have.size() && stopped)
+        const std::size_t left = have.size() - at;
+        if (stopped && left < bytes.size() && have.compare(at, left, bytes, 0, left) == 0)
             return whole;
         break;
     }
@@ -269,10 +271,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int kind = in.in(0, 5);
     const bool images = kind != 0;
     CellGeometry cells;
-    cells.cellWidth = images ? in.in(1, 12) : 1;
+    cells.cellWidth = images ? in.in(1, 8) : 1;
     cells.cellHeight = images ? in.in(1, 64) : 2;
-    cells.columns = in.in(1, 24);
-    cells.rows = in.in(1, 16);
+    cells.columns = in.in(1, 16);
+    cells.rows = in.in(1, 12);
     Surface surface(cells.columns * cells.cellWidth + in.in(-4, 4),
                     cells.rows * cells.cellHeight + in.in(-4, 4));
     const int textRows = (surface.height() + cells.cellHeight - 1) / cells.cellHeight;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <regex>
 
 #include "bitmap_bytes.h"
 #include "child_process.h"
@@ -87,7 +88,8 @@ std::string runOnGraphicsTerminal(PtySession::Responder terminal,
     };
     auto complete = [&](const std::string& out) {
         const ImageScreen screen = screenOf(out);
-        return !screen.insideSequence() && differences(screen, picture, shownHeight, shown).empty();
+        return !screen.insideSequence() && screen.cursorVisible() &&
+               differences(screen, picture, shownHeight, shown).empty();
     };
     const bool shownInTime = session.readUntil(complete, 10s);
     const ImageScreen screen = screenOf(session.output());
@@ -190,6 +192,36 @@ TEST(ViewerOnGraphicsTerminals, SixelShowsEveryRowAboveTheLastOfAPictureAsTallAs
         runOnGraphicsTerminal(sixelTerminal, ImageScreen::throughPercent,
                               (window.rows - 1) * height, ImageScreen::readFromFileSystem, window,
                               fewColourBitmap(400, window.rows * height, 600));
+    }
+}
+
+TEST(ViewerOnGraphicsTerminals, SmallSixelPicturesAreTheirImagesAndNothingElse)
+{
+    // Pictures of one text row (one piece a look) and of two: each presentation is its
+    // prologue, images each at its cell, and its epilogue; every pixel shows.
+    const std::regex presentation("\x1b" "7\x1b\\[\\?25l\x1b\\[0m"
+                                  "(\x1b\\[[0-9]+;[0-9]+H\x1bP[ -~]*\x1b\\\\)+"
+                                  "\x1b\\[0m\x1b" "8\x1b\\[\\?25h");
+    const struct {
+        int width, height, registers;
+        Window window;
+    } cases[] = {
+        {1, 1, 256, {30, 8, 10, 20}},
+        {2, 3, 16, {30, 8, 9, 18}},
+        {17, 9, 16, {30, 8, 10, 20}},
+        {17, 9, 256, {30, 8, 9, 18}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) + ", " +
+                     std::to_string(c.registers) + " registers");
+        const std::string output = painting(runOnGraphicsTerminal(
+            sixelTerminalWith(c.registers), ImageScreen::throughPercent,
+            (c.window.rows - 1) * c.window.cellHeight, ImageScreen::readFromFileSystem, c.window,
+            fewColourBitmap(c.width, c.height, std::min(c.registers, c.width * c.height))));
+        std::smatch match;
+        for (std::string rest = output; rest != "" && rest != "\r\n"; rest = match.suffix())
+            ASSERT_TRUE(std::regex_search(rest, match, presentation) && match.position(0) == 0)
+                << rest.size() << " bytes that are no presentation: " << rest.substr(0, 80);
     }
 }
 

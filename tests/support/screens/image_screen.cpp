@@ -191,7 +191,7 @@ void ImageScreen::feed(const std::string& bytes)
             if (c == '\x1b')
                 state_ = State::escape;
             else
-                problem(std::string("text written: ") + c);
+                problem("text written: byte " + std::to_string((unsigned char)c));
             break;
         case State::escape:
             state_ = State::text;
@@ -215,13 +215,18 @@ void ImageScreen::feed(const std::string& bytes)
             } else if (c >= 0x40 && c <= 0x7e) {
                 state_ = State::text;
                 controlSequence(c);
-            } else {
+            } else if (c >= 0x20 && c <= 0x3f) {
                 sequence_ += c;
+            } else {
+                problem("byte " + std::to_string((unsigned char)c) + " inside a control sequence");
+                state_ = State::text;
             }
             break;
         case State::string:
             if (c == '\x1b')
                 state_ = State::stringEscape;
+            else if (c < 0x20 || c > 0x7e)
+                problem("byte " + std::to_string((unsigned char)c) + " inside a string");
             else
                 sequence_ += c;
             break;

@@ -57,7 +57,8 @@ public:
 
     const std::vector<std::string>& problems() const { return problems_; }
     void forgetProblems() { problems_.clear(); }
-    bool insideSequence() const { return state_ != State::text; }
+    // Inside an escape sequence or string, or between the pieces of a kitty image.
+    bool insideSequence() const { return state_ != State::text || !kittyControl_.empty(); }
     bool cursorVisible() const { return cursorVisible_; }
     int cursorRow() const { return row_; }
     int cursorColumn() const { return column_; }

@@ -41,7 +41,17 @@ void ScreenModel::feed(const std::string& bytes)
                     const unsigned char lead = (unsigned char)pendingUtf8_[0];
                     const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
                     if (pendingUtf8_.size() == length) {
-                        put(pendingUtf8_);
+                        // Only the shortest form of a character, none of the C1 controls
+                        // (U+0080 to U+009F) and no surrogate halves are text.
+                        std::uint32_t code = lead & (0x7F >> length);
+                        for (std::size_t i = 1; i < length; ++i)
+                            code = code << 6 | ((unsigned char)pendingUtf8_[i] & 0x3F);
+                        const std::uint32_t least[] = {0, 0, 0xA0, 0x800, 0x10000};
+                        if (code < least[length] || code > 0x10FFFF ||
+                            (code >= 0xD800 && code < 0xE000))
+                            problem("bytes that are no UTF-8 character");
+                        else
+                            put(pendingUtf8_);
                         pendingUtf8_.clear();
                     }
                     continue;
@@ -62,10 +72,10 @@ void ScreenModel::feed(const std::string& bytes)
                 pendingWrap_ = false;
             } else if (byte < 0x20 || byte == 0x7f) {
                 problem("control character " + std::to_string(byte));
-            } else if (byte >= 0xC0) {
+            } else if (byte >= 0xC0 && byte < 0xF8) {
                 pendingUtf8_ = std::string(1, c);
             } else if (byte >= 0x80) {
-                problem("a stray UTF-8 continuation byte");
+                problem("byte " + std::to_string(byte) + ", which starts no UTF-8 character");
             } else {
                 put(std::string(1, c));
             }
@@ -97,6 +107,8 @@ void ScreenModel::feed(const std::string& bytes)
         case State::string:
             if (byte == 0x1b)
                 state_ = State::stringEscape;
+            else if (byte < 0x20 || byte > 0x7e)
+                problem("byte " + std::to_string(byte) + " inside a string");
             else
                 sequence_ += c;
             break;
