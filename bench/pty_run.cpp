@@ -12,7 +12,9 @@
 //   --drain   the terminal gets the output through a link of this rate, e.g. 12.5e6 for
 //             100 Mbit/s (default: as fast as it reads)
 // Prints: milliseconds from the start until the terminal had read and answered the last byte it
-// got (and read any image object handed over with it), and how many bytes it got.
+// got (and read any image object handed over with it), how many bytes it got, and the
+// program's minor page faults.
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -77,6 +79,8 @@ int main(int argc, char** argv)
         std::chrono::duration<double, std::milli>(session.lastOutputAt() - start).count();
     if (save != "-")
         std::ofstream(save, std::ios::binary) << session.output();
-    std::printf("%.1f %zu\n", elapsed, session.output().size());
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    std::printf("%.1f %zu %ld\n", elapsed, session.output().size(), usage.ru_minflt);
     return 0;
 }

@@ -74,8 +74,13 @@ const char* probeObject(ImageHandover& handover, ImageHandover::Medium medium)
     ImageHandover::Object object;
     if (!handover.create(medium, 3, object))
         return nullptr;
-    std::memset(object.bytes, 0, 3);
+    const unsigned char black[3] = {0, 0, 0};
+    const bool written = ImageHandover::write(object, black, sizeof black);
     ImageHandover::finish(object);
+    if (!written) {
+        handover.remove(object.name);
+        return nullptr;
+    }
     return object.name;
 }
 

@@ -117,15 +117,13 @@ void SixelEncoder::encodeAcross(const Surface& surface, int row, int top, int bo
 void SixelEncoder::encodeImage(const Surface& surface, int left, int top, int width, int height,
                                ByteBuffer& out)
 {
-    colours_.resize(std::size_t(width) * std::size_t(height));
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const std::uint32_t pixel = surface.get(left + x, top + y);
-            colours_[std::size_t(y) * std::size_t(width) + std::size_t(x)] =
-                pixel == 0 ? SixelPalette::none : pixel & 0xFFFFFF;
-        }
-    palette_.choose(colours_, registers_, indices_);
+    palette_.choose(surface, left, top, width, height, registers_);
     const std::vector<SixelPalette::Percent>& palette = palette_.colours();
+
+    // Room for what images of photographs take (up to about 4 bytes a pixel with many
+    // registers) at once, rather than grown step by step, each step a copy into new pages:
+    // room not written is never touched.
+    out.reserve(std::size_t(width) * std::size_t(height) * 4);
 
     // DCS: P2 = 1 leaves unset pixels as they are; raster attributes: square pixels, the size.
     char* p = out.reserve(64 + palette.size() * 24);
@@ -147,26 +145,32 @@ void SixelEncoder::encodeImage(const Surface& surface, int left, int top, int wi
     }
     out.commit(p);
 
+    // Band by band, each pixel's register found right before the band is written: six rows
+    // of registers at a time, which stay in the cache.
     area_.assign(palette.size(), 0);
     lineOf_.resize(palette.size());
     pending_.resize(std::size_t(width));
+    indices_.resize(6 * std::size_t(width));
     for (int band = 0; band * 6 < height; ++band) {
         if (band > 0) {
             cutPoints_.push_back(out.size());  // whole bands above: the image may end here
             out.append("-", 1);  // the next band; none after the last, which could scroll
         }
-        encodeBand(band, width, height, out);
+        const int rows = std::min(6, height - band * 6);
+        for (int row = 0; row < rows; ++row)
+            palette_.match(surface, left, top + band * 6 + row, width,
+                           &indices_[std::size_t(row) * std::size_t(width)]);
+        encodeBand(rows, width, out);
     }
     out.append("\x1b\\", 2);
 }
 
-void SixelEncoder::encodeBand(int band, int width, int height, ByteBuffer& out)
+void SixelEncoder::encodeBand(int rowsInBand, int width, ByteBuffer& out)
 {
     // The band's set sixels, column by column: for each register in a column, the rows it sets.
-    const int rowsInBand = std::min(6, height - band * 6);
     sixels_.clear();
     lines_.clear();
-    const int* const top = &indices_[std::size_t(band * 6) * std::size_t(width)];
+    const int* const top = indices_.data();
     for (int x = 0; x < width; ++x) {
         int column[6];
         unsigned painted = 0;
