@@ -85,6 +85,17 @@ public:
         return find(point, hint, hintDistance);
     }
 
+    // For each colour, the squared distance to the nearest other one.
+    void gaps(std::vector<int>& gap2) const
+    {
+        gap2.resize(entries_.size());
+        for (const Entry& entry : entries_) {
+            int distance = 1 << 30;
+            find(entry.level, -1, distance, entry.index);
+            gap2[std::size_t(entry.index)] = distance;
+        }
+    }
+
     // Every colour whose squared distance from `point` is at most `reach2`.
     void within(const int point[3], int reach2, std::vector<int>& found) const
     {
@@ -176,6 +187,12 @@ SixelPalette::SixelPalette()
     : cellMemory_(sizeof(int) << (3 * cellBits)), cellTable_(static_cast<int*>(cellMemory_.data())),
       nearest_(new Nearest)
 {
+    // Room for as many cells as there are, and candidates for most images, taken once: growing
+    // them would copy each into new pages, image after image. Room never written costs
+    // nothing.
+    points_.reserve(std::size_t(1) << (3 * cellBits));
+    cellKey_.reserve(std::size_t(1) << (3 * cellBits));
+    candidates_.reserve(std::size_t(1) << 20);
 }
 
 SixelPalette::~SixelPalette() = default;
@@ -368,17 +385,22 @@ void SixelPalette::refine()
     // Each pass gives every colour to its nearest centre, then moves each centre to the mean of
     // the pixels it got. A few passes take most of what k-means can give; the first is the
     // largest step (median cut's boxes are not where the nearest colours are).
+    // A colour no farther from its centre than half the way to that centre's nearest other
+    // is nearest to it: most colours are, and need no search.
     constexpr int passes = 4;
     std::vector<std::uint64_t> total(4 * centres_.size());
     for (int pass = 0; pass < passes; ++pass) {
         nearest_->build(centres_);
+        nearest_->gaps(gap2_);
         std::fill(total.begin(), total.end(), 0);
         std::uint64_t moved = 0, all = 0;
         for (std::size_t i = 0; i < points_.size(); ++i) {
             const Point& point = points_[i];
             const int was = assigned_[i];
-            const int k = nearest_->find(point.colour, was,
-                                         distance2(point.colour, centres_[std::size_t(was)]));
+            const int distance = distance2(point.colour, centres_[std::size_t(was)]);
+            const int k = 4 * distance <= gap2_[std::size_t(was)]
+                              ? was
+                              : nearest_->find(point.colour, was, distance);
             moved += k != was ? point.count : 0;
             all += point.count;
             assigned_[i] = k;
@@ -437,6 +459,7 @@ void SixelPalette::sortCells()
         return;
     }
     nearest_->build(shown_, 2);
+    nearest_->gaps(gap2_);
     const double twoH = 2 * 2 * 1.5 * std::sqrt(3.0);
     std::vector<int> near;
     for (std::size_t i = 0; i < points_.size(); ++i) {
@@ -451,7 +474,14 @@ void SixelPalette::sortCells()
         }
         const int nearest = nearest_->find(middle, hint, distance);
         use_[std::size_t(nearest)] += points_[i].count;
-        const double reach = std::sqrt(double(distance)) + twoH;
+        // Every other colour is at least (gap - d1) from the middle: where that is beyond
+        // d1 + 2h, none can be nearer anywhere in the box.
+        const double first = std::sqrt(double(distance));
+        if (std::sqrt(double(gap2_[std::size_t(nearest)])) > 2 * first + twoH) {
+            cellTable_[key] = 1 + nearest;
+            continue;
+        }
+        const double reach = first + twoH;
         nearest_->within(middle, int(reach * reach), near);
         const std::size_t start = candidates_.size();
         const std::uint32_t best = shown_[std::size_t(nearest)];
@@ -465,17 +495,15 @@ void SixelPalette::sortCells()
             }
             if (other != nearest && gain > 0) {
                 if (candidates_.size() == start)
-                    candidates_.push_back(Candidate{channel(best, 0), channel(best, 1),
-                                                    channel(best, 2), nearest});
-                candidates_.push_back(
-                    Candidate{channel(colour, 0), channel(colour, 1), channel(colour, 2), other});
+                    candidates_.push_back(Candidate{best, nearest});
+                candidates_.push_back(Candidate{colour, other});
             }
         }
         if (candidates_.size() == start) {
             cellTable_[key] = 1 + nearest;
         } else {
             cellTable_[key] = -1 - int(start);
-            candidates_.push_back(Candidate{0, 0, 0, -1});
+            candidates_.push_back(Candidate{0, -1});
         }
     }
 }
@@ -548,8 +576,9 @@ void SixelPalette::match(const Surface& surface, int left, int y, int width, int
             int best = -1, bestDistance = 1 << 30;
             for (const Candidate* candidate = &candidates_[std::size_t(-1 - entry)];
                  candidate->index >= 0; ++candidate) {
-                const int dr = candidate->red - red, dg = candidate->green - green,
-                          db = candidate->blue - blue;
+                const int dr = channel(candidate->colour, 0) - red,
+                          dg = channel(candidate->colour, 1) - green,
+                          db = channel(candidate->colour, 2) - blue;
                 const int d = dr * dr + dg * dg + db * db;
                 if (d < bestDistance)
                     bestDistance = d, best = candidate->index;

@@ -65,15 +65,17 @@ private:
     // The exact colours by hash, each slot a point (or -1); and each point's register.
     std::vector<int> colourSlots_;
     std::vector<int> registerOf_;
-    // For cells where it depends on the pixel: the colours that can be nearest, each as its
-    // levels and register, ended by one with register -1.
+    // For cells where it depends on the pixel: the colours that can be nearest, each with its
+    // register, ended by one with register -1.
     struct Candidate {
-        int red, green, blue, index;
+        std::uint32_t colour;
+        int index;
     };
     std::vector<Candidate> candidates_;
 
     std::vector<std::uint32_t> centres_;  // the colours being chosen
     std::vector<int> assigned_;           // each point's centre, from pass to pass
+    std::vector<int> gap2_;               // each centre's squared distance to its nearest other
     std::vector<std::uint32_t> shown_;    // the centres as the terminal shows them
     std::vector<std::uint64_t> use_;      // and how many pixels each is expected to get
     std::vector<int> number_;             // each centre's register, numbered by use
