@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -188,8 +189,17 @@ void Terminal::keepSetting(const std::string& change, const std::string& undo,
 void Terminal::undoSetting()
 {
     Setting inForce = Setting::inForce;
-    if (foreground() && setting_.compare_exchange_strong(inForce, Setting::undone))
-        exchangeSetting(undo_);
+    if (!foreground() || !setting_.compare_exchange_strong(inForce, Setting::undone))
+        return;
+    // A signal meanwhile would end or stop the program with the terminal's answer still on
+    // its way, to reach the shell: it waits for the answer (a round trip, at most the limit).
+    sigset_t held, previous;
+    sigemptyset(&held);
+    for (const int signal : {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGTSTP})
+        sigaddset(&held, signal);
+    pthread_sigmask(SIG_BLOCK, &held, &previous);
+    exchangeSetting(undo_);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 bool Terminal::enter()
