@@ -373,8 +373,12 @@ void Terminal::exchangeSetting(const char* sequence) noexcept
     echoOff_.store(true);
     if (tcsetattr(fd_, TCSANOW, &raw) != 0)
         return;
-    writeFromHandler(fd_, sequence, std::strlen(sequence));
-    writeFromHandler(fd_, "\x1b[c", 3);
+    // In one write, as a terminal best takes a question and its fence.
+    char question[sizeof change_ + 3];
+    const std::size_t length = std::min(std::strlen(sequence), sizeof change_ - 1);
+    std::memcpy(question, sequence, length);
+    std::memcpy(question + length, "\x1b[c", 3);
+    writeFromHandler(fd_, question, length + 3);
 
     // Until DA1's reply, ESC [ ? ... c, has come: `state` is how much of it has. A byte at a
     // time, so that what is typed after it stays for the program (an Enter that ends the wait).

@@ -312,11 +312,16 @@ TEST(ViewerOnGraphicsTerminals, TheTerminalsOwnNumberOfRegistersComesBackOnEvery
             [](const std::string& out) { return out.find("\x1bP") != std::string::npos; }, 10s));
         session.signal(signal);
         if (signal == SIGTSTP) {
+            // Enter once the setting again has been answered (a key typed before would be
+            // taken with the answer).
             EXPECT_TRUE(session.readUntil(
                 [&](const std::string& out) {
-                    return *now == 4096 && out.find("\x1b[?1;3;256S") != std::string::npos;
+                    const std::size_t back = out.find("\x1b[?1;3;256S\x1b[c");
+                    return back != std::string::npos &&
+                           out.find("\x1b[?1;3;4096S\x1b[c", back) != std::string::npos;
                 },
                 10s)) << "set back while stopped, and again after";
+            EXPECT_EQ(*now, 4096);
             session.type("\n");
         }
         ASSERT_TRUE(session.waitForExit(10s));
