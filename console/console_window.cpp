@@ -103,10 +103,11 @@ namespace {
 
 // A terminal that never answers costs at most this, once: 230 ms, a quarter of a second in all
 // with the painting. Where the terminal is at the other end of an ssh session, each answer
-// takes a round trip (150-300 ms across oceans, more through a phone): up to 2 s there, which
-// is still one round trip each for two writes at 500 ms. Every terminal answers DA1, so the
-// longer wait costs only where nothing answers at all. (Sanitized builds, many times slower,
-// are built to wait longer.)
+// takes a round trip (150-300 ms across oceans, more through a phone): up to 2 s there. Every
+// terminal answers DA1, so the longer wait costs only where nothing answers at all. A second
+// write goes only to a terminal that answered the first, and has as long again: its round
+// trip takes as long as the first one's, on a slow link as on a loaded machine. (Sanitized
+// builds, many times slower, are built to wait longer.)
 constexpr std::chrono::milliseconds localLimit(VIEWER_PROBE_LIMIT_MS);
 constexpr std::chrono::milliseconds remoteLimit(VIEWER_REMOTE_PROBE_LIMIT_MS);
 
@@ -121,11 +122,9 @@ bool secondAnswered(const std::string& replies)
 }
 
 // What the terminal shows, in one write of questions or, where the kitty questions must wait
-// for the first answers or the terminal can have more colour registers, two; both within the
-// one limit.
+// for the first answers or the terminal can have more colour registers, two.
 TerminalAbilities askTerminal(Terminal& terminal, ImageHandover& handover)
 {
-    const auto start = std::chrono::steady_clock::now();
     const std::chrono::milliseconds limit = sessionIsRemote(std::getenv) ? remoteLimit : localLimit;
     const KittyQuestions kitty =
         whenToAskKitty(std::getenv("TERM"), std::getenv("STY") != nullptr);
@@ -141,14 +140,12 @@ TerminalAbilities askTerminal(Terminal& terminal, ImageHandover& handover)
         firstQuestions(kitty == KittyQuestions::first, sharedMemory, file).c_str(),
         firstAnswered, limit));
 
-    const auto left = limit - std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  std::chrono::steady_clock::now() - start);
     const bool kittyNext =
         kitty == KittyQuestions::second && abilities.answered && !printsUnknownStrings(abilities);
     const bool sixel =
         chooseCanvas(terminal.size(), abilities).kind == CanvasChoice::Kind::sixel;
     const int registers = sixel ? registersToAskFor(abilities) : 0;
-    if ((kittyNext || registers > 0) && left.count() > 0) {
+    if (kittyNext || registers > 0) {
         if (kittyNext)
             makeObjects();
         // From the moment it is sent, every way out sets the terminal's own number back.
@@ -157,10 +154,11 @@ TerminalAbilities askTerminal(Terminal& terminal, ImageHandover& handover)
                                  registersSetting(abilities.colourRegisters), limit);
         const TerminalAbilities second = parseReplies(terminal.ask(
             secondQuestions(kittyNext, registers, sharedMemory, file).c_str(), secondAnswered,
-            left));
-        if (registers > 0 && second.statusReported &&
-            (second.colourRegisters <= 0 || second.colourRegisters == abilities.colourRegisters))
-            terminal.forgetSetting();  // refused, or nothing changed
+            limit));
+        // Refused (xterm past its maximum): nothing to set back. Any other answer, or none,
+        // and the terminal's own number is set back at the end, whatever it did.
+        if (registers > 0 && second.statusReported && second.colourRegisters <= 0)
+            terminal.forgetSetting();
         abilities = withSecondAnswers(abilities, second, registers > 0);
     }
     // A terminal that read them has removed them already; one that did not never will.

@@ -56,7 +56,7 @@ public:
     // setting; each sequence at most 31 bytes.
     void keepSetting(const std::string& change, const std::string& undo,
                      std::chrono::milliseconds limit);
-    // The terminal refused the change (or answered that nothing changed): nothing to undo.
+    // The terminal refused the change: nothing to undo.
     void forgetSetting() { setting_.store(Setting::none); }
     // At the end of the run, once the last presentation is written.
     void undoSetting();
