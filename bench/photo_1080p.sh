@@ -28,6 +28,7 @@ make_photo() {
     convert -size 1920x1080 -seed 7 plasma:fractal plasma.png
     source_picture=plasma.png
   fi
+  echo "the picture: from $source_picture" >&2
   convert "$source_picture" -strip -resize '1920x1080^' -gravity center -extent 1920x1080 \
     -type TrueColor BMP3:Painting.bmp
 }
