@@ -31,7 +31,7 @@ cd "$work"
 measure() {  # NAME PICTURE_DIR DRAIN_RATE -- PROGRAM ARGUMENTS...
   local name=$1 dir=$2 drain=$3
   shift 4
-  read -r ms count < <(cd "$dir" && "$run" --drain "$drain" --answer kitty --pixels 2000x1190 \
+  read -r ms count _ < <(cd "$dir" && "$run" --drain "$drain" --answer kitty --pixels 2000x1190 \
                        250 70 "$work/$name.out" "$@")
   echo "$ms" >> "$name.times"
   echo "$count" >> "$name.bytes"

@@ -25,12 +25,12 @@ make_photo "$source_picture"
 
 : > viewer.times; : > timg.times; : > cat.times
 for _ in $(seq "$runs"); do
-  read -r ms bytes < <("$build/bench/pty_run" $columns $rows viewer.out "$build/viewer")
+  read -r ms bytes _ < <("$build/bench/pty_run" $columns $rows viewer.out "$build/viewer")
   echo "$ms" >> viewer.times; viewer_bytes=$bytes
-  read -r ms bytes < <("$build/bench/pty_run" $columns $rows - cat viewer.out)
+  read -r ms bytes _ < <("$build/bench/pty_run" $columns $rows - cat viewer.out)
   echo "$ms" >> cat.times
   if command -v timg >/dev/null; then
-    read -r ms bytes < <("$build/bench/pty_run" $columns $rows - timg -ph -g4000x3000 Painting.bmp)
+    read -r ms bytes _ < <("$build/bench/pty_run" $columns $rows - timg -ph -g4000x3000 Painting.bmp)
     echo "$ms" >> timg.times; timg_bytes=$bytes
   fi
 done

@@ -1,5 +1,5 @@
 // Where the sixel canvas's time goes for one picture: quantizing (choosing each image's
-// palette and every pixel's register) and encoding (the bands of sixel characters), on one
+// palette and finding every pixel's register) and encoding (the bands of sixel characters), on one
 // thread, with the picture where the viewer paints it and cut into images as a presentation
 // of the whole picture at once would cut it.
 //
@@ -62,21 +62,17 @@ int main(int argc, char** argv)
         // The same images' palettes alone: pieces of the rows an image holds, cut at 1000
         // pixels across.
         SixelPalette palette;
-        std::vector<std::uint32_t> colours;
-        std::vector<int> indices;
+        std::vector<int> indices(1000);
         const int rowsPerImage = encoder.runRows(cells);
         start = Clock::now();
         for (int row = 0; row < textRows; row += rowsPerImage) {
             const int top = row * cells.cellHeight;
             const int bottom = std::min(row + rowsPerImage, textRows) * cells.cellHeight;
             for (int left = 0; left < surface.width(); left += 1000) {
-                colours.clear();
+                const int width = std::min(1000, surface.width() - left);
+                palette.choose(surface, left, top, width, bottom - top, registers);
                 for (int y = top; y < bottom; ++y)
-                    for (int x = left; x < std::min(left + 1000, surface.width()); ++x) {
-                        const std::uint32_t pixel = surface.get(x, y);
-                        colours.push_back(pixel == 0 ? SixelPalette::none : pixel & 0xFFFFFF);
-                    }
-                palette.choose(colours, registers, indices);
+                    palette.match(surface, left, y, width, indices.data());
             }
         }
         quantizing.push_back(since(start));

@@ -37,7 +37,11 @@ struct HWND__ {
         : terminal(std::move(opened)), signals(*terminal, handover)
     {
     }
-    ~HWND__() { handover.close(takeLimit); }  // while the signal handlers are still there
+    ~HWND__()  // while the signal handlers are still there
+    {
+        terminal->undoSetting();
+        handover.close(takeLimit);
+    }
 
     std::unique_ptr<Terminal> terminal;
     ImageHandover handover;
@@ -74,8 +78,13 @@ const char* probeObject(ImageHandover& handover, ImageHandover::Medium medium)
     ImageHandover::Object object;
     if (!handover.create(medium, 3, object))
         return nullptr;
-    std::memset(object.bytes, 0, 3);
+    const unsigned char black[3] = {0, 0, 0};
+    const bool written = ImageHandover::write(object, black, sizeof black);
     ImageHandover::finish(object);
+    if (!written) {
+        handover.remove(object.name);
+        return nullptr;
+    }
     return object.name;
 }
 
@@ -98,19 +107,30 @@ struct HDC__ {
 namespace {
 
 // A terminal that never answers costs at most this, once: 230 ms, a quarter of a second in all
-// with the painting (sanitized builds, many times slower, are built to wait longer).
-constexpr std::chrono::milliseconds probeLimit(VIEWER_PROBE_LIMIT_MS);
+// with the painting. Where the terminal is at the other end of an ssh session, each answer
+// takes a round trip (150-300 ms across oceans, more through a phone): up to 2 s there. Every
+// terminal answers DA1, so the longer wait costs only where nothing answers at all. A second
+// write goes only to a terminal that answered the first, and has as long again: its round
+// trip takes as long as the first one's, on a slow link as on a loaded machine. (Sanitized
+// builds, many times slower, are built to wait longer.)
+constexpr std::chrono::milliseconds localLimit(VIEWER_PROBE_LIMIT_MS);
+constexpr std::chrono::milliseconds remoteLimit(VIEWER_REMOTE_PROBE_LIMIT_MS);
 
-bool answered(const std::string& replies)
+bool firstAnswered(const std::string& replies)
 {
     return parseReplies(replies).answered;
 }
 
+bool secondAnswered(const std::string& replies)
+{
+    return parseReplies(replies).statusReported;
+}
+
 // What the terminal shows, in one write of questions or, where the kitty questions must wait
-// for the first answers, two; both within the one limit.
+// for the first answers or the terminal can have more colour registers, two.
 TerminalAbilities askTerminal(Terminal& terminal, ImageHandover& handover)
 {
-    const auto start = std::chrono::steady_clock::now();
+    const std::chrono::milliseconds limit = sessionIsRemote(std::getenv) ? remoteLimit : localLimit;
     const KittyQuestions kitty =
         whenToAskKitty(std::getenv("TERM"), std::getenv("STY") != nullptr);
     const char* sharedMemory = nullptr;
@@ -121,23 +141,36 @@ TerminalAbilities askTerminal(Terminal& terminal, ImageHandover& handover)
     };
     if (kitty == KittyQuestions::first)
         makeObjects();
-    std::string replies = terminal.ask(
-        firstQuestions(kitty == KittyQuestions::first, sharedMemory, file).c_str(), answered,
-        probeLimit);
+    TerminalAbilities abilities = parseReplies(terminal.ask(
+        firstQuestions(kitty == KittyQuestions::first, sharedMemory, file).c_str(),
+        firstAnswered, limit));
 
-    const auto left = probeLimit - std::chrono::duration_cast<std::chrono::milliseconds>(
-                                       std::chrono::steady_clock::now() - start);
-    const TerminalAbilities first = parseReplies(replies);
-    if (kitty == KittyQuestions::second && first.answered && !printsUnknownStrings(first) &&
-        left.count() > 0) {
-        makeObjects();
-        replies += terminal.ask(kittyQuestions(sharedMemory, file).c_str(), answered, left);
+    const bool kittyNext =
+        kitty == KittyQuestions::second && abilities.answered && !printsUnknownStrings(abilities);
+    const bool sixel =
+        chooseCanvas(terminal.size(), abilities).kind == CanvasChoice::Kind::sixel;
+    const int registers = sixel ? registersToAskFor(abilities) : 0;
+    if (kittyNext || registers > 0) {
+        if (kittyNext)
+            makeObjects();
+        // From the moment it is sent, every way out sets the terminal's own number back.
+        if (registers > 0)
+            terminal.keepSetting(registersSetting(registers),
+                                 registersSetting(abilities.colourRegisters), limit);
+        const TerminalAbilities second = parseReplies(terminal.ask(
+            secondQuestions(kittyNext, registers, sharedMemory, file).c_str(), secondAnswered,
+            limit));
+        // Refused (xterm past its maximum): nothing to set back. Any other answer, or none,
+        // and the terminal's own number is set back at the end, whatever it did.
+        if (registers > 0 && second.statusReported && second.colourRegisters <= 0)
+            terminal.forgetSetting();
+        abilities = withSecondAnswers(abilities, second, registers > 0);
     }
     // A terminal that read them has removed them already; one that did not never will.
     for (const char* object : {sharedMemory, file})
         if (object)
             handover.remove(object);
-    return parseReplies(replies);
+    return abilities;
 }
 
 // The program's one window and its one canvas live until the program ends: when it returns

@@ -1,7 +1,6 @@
 #include "console/presentation.h"
 
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <functional>
@@ -84,7 +83,7 @@ bool Presentation::present()
     // A stop (Ctrl-Z) ended this presentation on the terminal part way: its rows are shown
     // anew, whole, at the next look. A resize kept the rest of them from it: they are shown
     // as the window then allows.
-    for (std::size_t i = cut_ ? 0 : shown; i < pieceCount_; ++i)
+    for (std::size_t i = cut_ ? 0 : shown; i < pieces_.size(); ++i)
         for (int row = pieces_[i].firstRow; row <= pieces_[i].lastRow; ++row)
             pending_[std::size_t(row)] = true;
     return true;
@@ -92,16 +91,10 @@ bool Presentation::present()
 
 void Presentation::cutIntoPieces(const CellGeometry& cells)
 {
-    pieceCount_ = 0;
-    auto add = [this](int firstRow, int lastRow) {
-        if (pieceCount_ == pieces_.size())
-            pieces_.emplace_back();
-        pieces_[pieceCount_].firstRow = firstRow;
-        pieces_[pieceCount_++].lastRow = lastRow;
-    };
+    pieces_.clear();
     if (!encoder_->showsRuns()) {
         for (const int row : rows_)
-            add(row, row);
+            pieces_.push_back(Piece{row, row});
         return;
     }
     const int most = encoder_->runRows(cells);
@@ -115,17 +108,18 @@ void Presentation::cutIntoPieces(const CellGeometry& cells)
         if (twin_ && rows > 1)
             count = std::max(count, 2);
         for (int k = 0; k < count; ++k)
-            add(first + rows * k / count, first + rows * (k + 1) / count - 1);
+            pieces_.push_back(Piece{first + rows * k / count, first + rows * (k + 1) / count - 1});
         i = end;
     }
 }
 
-void Presentation::encode(Encoder& encoder, Piece& piece, const CellGeometry& cells)
+void Presentation::encode(Encoder& encoder, const Piece& piece, Encoded& into,
+                          const CellGeometry& cells)
 {
-    // The piece's own buffer, empty: the encoder's cut points are offsets into it.
-    piece.bytes.clear();
-    encoder.encodeRun(surface_, piece.firstRow, piece.lastRow, cells, piece.bytes);
-    piece.cuts = encoder.cutPoints();
+    // Its own buffer, empty: the encoder's cut points are offsets into it.
+    into.bytes.clear();
+    encoder.encodeRun(surface_, piece.firstRow, piece.lastRow, cells, into.bytes);
+    into.cuts = encoder.cutPoints();
 }
 
 std::size_t Presentation::showPieces(const CellGeometry& cells)
@@ -133,23 +127,33 @@ std::size_t Presentation::showPieces(const CellGeometry& cells)
     // Image pieces are costly to encode and stand on their own: where the encoder has a twin,
     // two helper threads encode them, each taking the next piece no one has taken, while this
     // thread writes each as soon as it is ready, so the first pieces are on their way while
-    // later ones are still being encoded, on both cores. Otherwise this thread encodes each
-    // piece right before writing it, once the window is seen to keep its size (an encoder that
-    // keeps track of the images it showed is told of a piece that did not reach the terminal).
-    const bool helpers = twin_ && pieceCount_ > 1;
-    std::vector<bool> ready(pieceCount_, false);
-    std::atomic<std::size_t> next{0};
-    std::atomic<bool> abandon{false};
-    std::mutex readyMutex;
-    std::condition_variable readyChanged;
+    // later ones are still being encoded, on both cores; the helpers stay at most a few
+    // pieces ahead, so that the bytes waiting are a few pieces' whatever the picture's size.
+    // Otherwise this thread encodes each piece right before writing it, once the window is
+    // seen to keep its size (an encoder that keeps track of the images it showed is told of a
+    // piece that did not reach the terminal).
+    constexpr std::size_t ahead = 4;
+    const bool helpers = twin_ && pieces_.size() > 1;
+    encoded_.resize(std::max<std::size_t>(encoded_.size(), helpers ? ahead : 1));
+    std::vector<bool> ready(pieces_.size(), false);
+    std::size_t next = 0, written = 0;
+    bool abandon = false;
+    std::mutex mutex;
+    std::condition_variable changed;
     auto encodePieces = [&](Encoder& encoder) {
-        for (std::size_t i; !abandon.load() && (i = next++) < pieceCount_;) {
-            encode(encoder, pieces_[i], cells);
-            {
-                std::lock_guard<std::mutex> lock(readyMutex);
-                ready[i] = true;
-            }
-            readyChanged.notify_one();
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            const std::size_t i = next++;
+            if (i >= pieces_.size())
+                return;
+            changed.wait(lock, [&] { return abandon || i < written + ahead; });
+            if (abandon)
+                return;
+            lock.unlock();
+            encode(encoder, pieces_[i], encoded_[i % ahead], cells);
+            lock.lock();
+            ready[i] = true;
+            changed.notify_all();
         }
     };
     std::thread first, second;
@@ -159,31 +163,37 @@ std::size_t Presentation::showPieces(const CellGeometry& cells)
     }
 
     std::size_t shown = 0;
-    for (; shown < pieceCount_ && !terminalGone_ && !cut_; ++shown) {
-        Piece& piece = pieces_[shown];
+    for (; shown < pieces_.size() && !terminalGone_ && !cut_; ++shown) {
         if (helpers) {
-            std::unique_lock<std::mutex> lock(readyMutex);
-            readyChanged.wait(lock, [&] { return bool(ready[shown]); });
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return bool(ready[shown]); });
         } else {
             if (!windowKeeps(cells))
                 break;
-            encode(*encoder_, piece, cells);
+            encode(*encoder_, pieces_[shown], encoded_[0], cells);
         }
-        if (!writePiece(piece, cells)) {
+        if (!writePiece(encoded_[helpers ? shown % ahead : 0], cells)) {
             if (!helpers)
                 encoder_->unsent();
             break;
         }
+        std::lock_guard<std::mutex> lock(mutex);
+        ++written;
+        changed.notify_all();
     }
-    abandon.store(true);
     if (helpers) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            abandon = true;
+        }
+        changed.notify_all();
         first.join();
         second.join();
     }
     return shown;
 }
 
-bool Presentation::writePiece(const Piece& piece, const CellGeometry& cells)
+bool Presentation::writePiece(const Encoded& piece, const CellGeometry& cells)
 {
     std::size_t from = 0;
     for (std::size_t k = 0; k <= piece.cuts.size(); ++k) {

@@ -26,10 +26,13 @@ public:
     bool present();
 
 private:
-    // Some adjacent text rows as the encoder shows them, with the bytes it made for them and
-    // the points at which they may be cut (offsets into those bytes).
+    // Some adjacent text rows as the encoder shows them.
     struct Piece {
         int firstRow = 0, lastRow = 0;
+    };
+    // A piece's bytes as the encoder made them, and the points at which they may be cut
+    // (offsets into those bytes).
+    struct Encoded {
         ByteBuffer bytes;
         std::vector<std::size_t> cuts;
     };
@@ -45,13 +48,13 @@ private:
     // The rows a presentation shows, as the encoder takes them: row by row, or runs of
     // adjacent rows cut where the encoder says (and for a second thread).
     void cutIntoPieces(const CellGeometry& cells);
-    void encode(Encoder& encoder, Piece& piece, const CellGeometry& cells);
+    void encode(Encoder& encoder, const Piece& piece, Encoded& into, const CellGeometry& cells);
     // Encodes the pieces and writes them in order; returns how many reached the terminal whole.
     std::size_t showPieces(const CellGeometry& cells);
     // Writes a piece up to each cut point in turn, as long as the window keeps the size it was
     // made for; a resize leaves the rest unwritten, and ends an image it cuts. Whether it was
     // written whole.
-    bool writePiece(const Piece& piece, const CellGeometry& cells);
+    bool writePiece(const Encoded& piece, const CellGeometry& cells);
     void send(const char* data, std::size_t size);
 
     PaintingTerminal& terminal_;
@@ -61,8 +64,9 @@ private:
     CellGeometry cells_;
     CellGeometry window_;            // the window as last seen
     std::vector<int> rows_;          // the rows a presentation shows
-    std::vector<Piece> pieces_;      // those rows, as the encoder takes them; the buffers of
-    std::size_t pieceCount_ = 0;     // pieces past the count are kept for later looks
+    std::vector<Piece> pieces_;      // those rows, as the encoder takes them
+    std::vector<Encoded> encoded_;   // the pieces encoded and not yet written, in turn; kept
+                                     // from look to look, so their memory is made once
     // Text rows painted at least once, and those to show at the next look: changed, cut short
     // by a stop or a resize, or past the window's edges when they changed.
     std::vector<bool> painted_, pending_;

@@ -1,37 +1,39 @@
 // An append-only byte buffer that encoders write into through a raw pointer: room is made
-// once per row without clearing it, and the encoder says how far it wrote.
+// once per row without clearing it, and the encoder says how far it wrote. Its memory is the
+// system's fresh pages (zeroed_memory.h): room made but never written costs nothing, and a
+// buffer that grows to megabytes lies in huge pages.
 #pragma once
 
 #include <cstddef>
 #include <cstring>
-#include <memory>
 #include <string>
+
+#include "console/bytes/zeroed_memory.h"
 
 class ByteBuffer {
 public:
-    const char* data() const { return bytes_.get(); }
+    const char* data() const { return static_cast<const char*>(memory_.data()); }
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
-    void clear() { size_ = 0; }
+    void clear() { size_ = 0; }  // the room stays, for the next bytes
 
     // A pointer at the end, with room for at least `room` more bytes.
     char* reserve(std::size_t room)
     {
-        if (capacity_ - size_ < room) {
-            std::size_t grown = capacity_ ? capacity_ : 4096;
+        if (memory_.size() - size_ < room) {
+            std::size_t grown = memory_.size() ? memory_.size() : 4096;
             while (grown - size_ < room)
                 grown *= 2;
-            std::unique_ptr<char[]> bigger(new char[grown]);
+            ZeroedMemory bigger(grown);
             if (size_ > 0)
-                std::memcpy(bigger.get(), bytes_.get(), size_);
-            bytes_ = std::move(bigger);
-            capacity_ = grown;
+                std::memcpy(bigger.data(), memory_.data(), size_);
+            memory_.swap(bigger);
         }
-        return bytes_.get() + size_;
+        return static_cast<char*>(memory_.data()) + size_;
     }
 
     // Takes the bytes written from reserve()'s pointer up to `end`.
-    void commit(const char* end) { size_ = std::size_t(end - bytes_.get()); }
+    void commit(const char* end) { size_ = std::size_t(end - data()); }
 
     void append(const char* text, std::size_t length)
     {
@@ -46,7 +48,6 @@ public:
     std::string str() const { return std::string(data(), size_); }
 
 private:
-    std::unique_ptr<char[]> bytes_;
+    ZeroedMemory memory_;
     std::size_t size_ = 0;
-    std::size_t capacity_ = 0;
 };

@@ -12,6 +12,9 @@ namespace {
 // 4096 numbers.
 constexpr std::uint32_t runIdsOffset = 4096, runIdsCount = 4096;
 
+// Pixels go into an object this many bytes at a time.
+constexpr std::size_t chunkBytes = 1 << 17;
+
 }  // namespace
 
 KittyLocalEncoder::KittyLocalEncoder(ImageHandover& handover, ImageHandover::Medium medium,
@@ -71,11 +74,26 @@ bool KittyLocalEncoder::handOver(const Surface& surface, int firstRow, int lastR
     const int channels = kittyChannels(surface, first, top, width, height);
 
     ImageHandover::Object object;
-    const std::size_t size = std::size_t(width) * std::size_t(height) * std::size_t(channels);
+    const std::size_t rowBytes = std::size_t(width) * std::size_t(channels);
+    const std::size_t size = rowBytes * std::size_t(height);
     if (!handover_.create(medium_, size, object))
         return false;
-    copyKittyPixels(surface, first, top, width, height, channels, object.bytes);
+    // A few pixel rows at a time through a buffer that stays in the cache and is kept from image
+    // to image: the object's bytes are written once, by the system.
+    const int rowsAtATime = int(std::max<std::size_t>(1, chunkBytes / rowBytes));
+    if (pixels_.size() < rowBytes * std::size_t(std::min(rowsAtATime, height)))
+        pixels_.resize(rowBytes * std::size_t(std::min(rowsAtATime, height)));
+    bool written = true;
+    for (int y = top; y < bottom && written; y += rowsAtATime) {
+        const int rows = std::min(rowsAtATime, bottom - y);
+        copyKittyPixels(surface, first, y, width, rows, channels, pixels_.data());
+        written = ImageHandover::write(object, pixels_.data(), rowBytes * std::size_t(rows));
+    }
     ImageHandover::finish(object);
+    if (!written) {
+        handover_.remove(object.name);
+        return false;
+    }
     lastObject_ = object.name;
 
     // Images this one covers entirely are gone from view: the terminal may free them. Its

@@ -52,4 +52,5 @@ private:
         int top, bottom;
     };
     std::vector<Shown> shown_, shownBefore_;  // and as they were before the last run
+    std::vector<unsigned char> pixels_;       // pixel rows on their way into an object
 };

@@ -38,12 +38,11 @@ private:
                       const CellGeometry& cells, ByteBuffer& out);
     void encodeImage(const Surface& surface, int left, int top, int width, int height,
                      ByteBuffer& out);
-    void encodeBand(int band, int width, int height, ByteBuffer& out);
+    void encodeBand(int rowsInBand, int width, ByteBuffer& out);
 
     int registers_, maxWidth_, maxHeight_;
     SixelPalette palette_;
-    // The image being encoded: its pixels as 24-bit colours (or `none`), then as registers.
-    std::vector<std::uint32_t> colours_;
+    // The band being encoded: its pixels' registers (-1: never painted), row after row.
     std::vector<int> indices_;
     // A band being encoded: its set sixels, then sorted by line; the pixels of each column that
     // no line has drawn in their own colour yet.

@@ -26,23 +26,21 @@ int distance2(std::uint32_t a, std::uint32_t b)
     return sum;
 }
 
-// A colour's place in a grid of cubes 256 >> `bits` levels a side: its top `bits` bits of
-// each channel.
-int keyOf(std::uint32_t colour, int bits)
-{
-    const int drop = 8 - bits, mask = (1 << bits) - 1;
-    return int((colour >> drop & unsigned(mask)) | (colour >> (8 + drop) & unsigned(mask)) << bits |
-               (colour >> (16 + drop) & unsigned(mask)) << (2 * bits));
-}
-
-// Colours are gathered in cells of 4 x 4 x 4 levels.
-constexpr int cellBits = 6;  // of each channel
+// Colours are gathered in cells of 4 x 4 x 4 levels: a cell's key is the top 6 bits of each
+// channel.
+constexpr int cellBits = 6;
 constexpr int cellSize = 256 >> cellBits;  // levels a cell spans on each channel
 constexpr int cellMask = (1 << cellBits) - 1;
 
-// The palette's colours are looked up in coarser buckets, 8 levels a side.
-constexpr int bucketBits = 5;
-constexpr int bucketSize = 256 >> bucketBits;
+int cellOf(std::uint32_t colour)
+{
+    constexpr int drop = 8 - cellBits;
+    return int((colour >> drop & cellMask) | (colour >> (8 + drop) & cellMask) << cellBits |
+               (colour >> (16 + drop) & cellMask) << (2 * cellBits));
+}
+
+// A pixel no colour was matched to yet.
+constexpr std::uint32_t noColour = 0xFFFFFFFF;
 
 // The sixel percentage nearest a level, and the level a terminal shows for a percentage.
 int percentOf(int level)
@@ -59,38 +57,50 @@ int levelOf(int percent)
 // The nearest of a set of colours, found without looking at most of them: the colours in a
 // k-d tree, each range split at its median along its widest channel. A search looks at the
 // side of a split its colour lies on first, and at the other only where the split is nearer
-// than the best colour found so far.
+// than the best colour found so far. Levels may be kept doubled, for points between levels.
 class SixelPalette::Nearest {
 public:
-    void build(const std::vector<std::uint32_t>& colours)
+    void build(const std::vector<std::uint32_t>& colours, int scale = 1)
     {
         entries_.resize(colours.size());
         for (std::size_t i = 0; i < colours.size(); ++i)
-            entries_[i] = Entry{{channel(colours[i], 0), channel(colours[i], 1), channel(colours[i], 2)},
+            entries_[i] = Entry{{scale * channel(colours[i], 0), scale * channel(colours[i], 1),
+                                 scale * channel(colours[i], 2)},
                                 int(i), 0};
         split(0, int(entries_.size()));
     }
 
-    // The index of the colour nearest `colour`: `hint`, a colour known to be near, with its
-    // squared distance, or else any colour with a distance larger than all.
+    // The index of the colour nearest `point` other than `skip`, and its squared distance:
+    // `hint` with `distance` where none is nearer.
+    int find(const int point[3], int hint, int& distance, int skip = -1) const
+    {
+        Best best{hint, distance, skip};
+        search(0, int(entries_.size()), point, best);
+        distance = best.distance;
+        return best.index;
+    }
     int find(std::uint32_t colour, int hint, int hintDistance) const
     {
         const int point[3] = {channel(colour, 0), channel(colour, 1), channel(colour, 2)};
-        Best best{hint, hintDistance, -1};
-        search(0, int(entries_.size()), point, best);
-        return best.index;
+        return find(point, hint, hintDistance);
     }
 
-    // For each colour, the squared distance to the nearest other one: for a point nearer to
-    // a colour than half that, no other colour is nearer.
+    // For each colour, the squared distance to the nearest other one.
     void gaps(std::vector<int>& gap2) const
     {
         gap2.resize(entries_.size());
         for (const Entry& entry : entries_) {
-            Best best{-1, 1 << 30, entry.index};
-            search(0, int(entries_.size()), entry.level, best);
-            gap2[std::size_t(entry.index)] = best.distance;
+            int distance = 1 << 30;
+            find(entry.level, -1, distance, entry.index);
+            gap2[std::size_t(entry.index)] = distance;
         }
+    }
+
+    // Every colour whose squared distance from `point` is at most `reach2`.
+    void within(const int point[3], int reach2, std::vector<int>& found) const
+    {
+        found.clear();
+        collect(0, int(entries_.size()), point, reach2, found);
     }
 
 private:
@@ -104,11 +114,19 @@ private:
         int skip;  // a colour not to take
     };
 
+    static int apart2(const Entry& entry, const int point[3])
+    {
+        int d = 0;
+        for (int c = 0; c < 3; ++c)
+            d += (entry.level[c] - point[c]) * (entry.level[c] - point[c]);
+        return d;
+    }
+
     void split(int begin, int end)
     {
         if (end - begin < 2)
             return;
-        int low[3] = {255, 255, 255}, high[3] = {0, 0, 0};
+        int low[3] = {1 << 30, 1 << 30, 1 << 30}, high[3] = {0, 0, 0};
         for (int i = begin; i < end; ++i)
             for (int c = 0; c < 3; ++c) {
                 low[c] = std::min(low[c], entries_[std::size_t(i)].level[c]);
@@ -132,9 +150,7 @@ private:
             return;
         const int middle = (begin + end) / 2;
         const Entry& entry = entries_[std::size_t(middle)];
-        int d = 0;
-        for (int c = 0; c < 3; ++c)
-            d += (entry.level[c] - point[c]) * (entry.level[c] - point[c]);
+        const int d = apart2(entry, point);
         if (d < best.distance && entry.index != best.skip)
             best.index = entry.index, best.distance = d;
         const int apart = point[entry.channel] - entry.level[entry.channel];
@@ -149,108 +165,133 @@ private:
         }
     }
 
+    void collect(int begin, int end, const int point[3], int reach2, std::vector<int>& found) const
+    {
+        if (begin >= end)
+            return;
+        const int middle = (begin + end) / 2;
+        const Entry& entry = entries_[std::size_t(middle)];
+        if (apart2(entry, point) <= reach2)
+            found.push_back(entry.index);
+        const int apart = point[entry.channel] - entry.level[entry.channel];
+        if (apart < 0 || apart * apart <= reach2)
+            collect(begin, middle, point, reach2, found);
+        if (apart >= 0 || apart * apart <= reach2)
+            collect(middle + 1, end, point, reach2, found);
+    }
+
     std::vector<Entry> entries_;
 };
 
 SixelPalette::SixelPalette()
-    : cellAt_(1 << (3 * cellBits), -1), colourIn_(1 << (3 * bucketBits), -1), nearest_(new Nearest)
+    : cellMemory_(sizeof(int) << (3 * cellBits)), cellTable_(static_cast<int*>(cellMemory_.data())),
+      nearest_(new Nearest)
 {
+    // Room for as many cells as there are, and candidates for most images, taken once: growing
+    // them would copy each into new pages, image after image. Room never written costs
+    // nothing.
+    points_.reserve(std::size_t(1) << (3 * cellBits));
+    cellKey_.reserve(std::size_t(1) << (3 * cellBits));
+    candidates_.reserve(std::size_t(1) << 20);
 }
 
 SixelPalette::~SixelPalette() = default;
 
-void SixelPalette::choose(const std::vector<std::uint32_t>& pixels, int registers,
-                          std::vector<int>& indices)
+void SixelPalette::choose(const Surface& surface, int left, int top, int width, int height,
+                          int registers)
 {
     registers = std::max(registers, 1);
-    indices.resize(pixels.size());
-    gatherCells(pixels);
-    if (int(points_.size()) > registers) {
-        // Many colours: chosen among the cells, then each pixel's own colour matched.
-        medianCut(registers);
-        refine();
-        showable();
-        matchThroughCells(pixels, indices);
-    } else {
+    gatherCells(surface, left, top, width, height);
+    exact_ = int(points_.size()) <= registers;
+    if (exact_) {
         // Few cells, so few colours: each its own register where they fit, else chosen among
         // the exact colours.
-        gatherColours(pixels, indices);
+        gatherColours(surface, left, top, width, height);
         if (int(points_.size()) > registers) {
             medianCut(registers);
             refine();
-            showable();
-            matchColours(indices);
         } else {
             centres_.clear();
-            for (const Point& point : points_)
+            assigned_.clear();
+            for (const Point& point : points_) {
+                assigned_.push_back(int(centres_.size()));
                 centres_.push_back(point.colour);
-            showable();
-            for (std::size_t i = 0; i < points_.size(); ++i)
-                use_[i] = points_[i].count;
+            }
         }
+    } else {
+        // Many colours: chosen among the cells, then each pixel's own colour matched.
+        medianCut(registers);
+        refine();
     }
-    numberByUse(indices);
+    showable();
+    sortCells();
+    numberByUse();
 }
 
-void SixelPalette::gatherCells(const std::vector<std::uint32_t>& pixels)
+void SixelPalette::gatherCells(const Surface& surface, int left, int top, int width, int height)
 {
     for (const int key : cellKey_)
-        cellAt_[std::size_t(key)] = -1;
+        cellTable_[key] = 0;
     cellKey_.clear();
     points_.clear();
-    cellOf_.resize(pixels.size());
-    for (std::size_t i = 0; i < pixels.size(); ++i) {
-        const std::uint32_t colour = pixels[i];
-        if (colour == none) {
-            cellOf_[i] = -1;
-            continue;
+    for (int y = top; y < top + height; ++y)
+        for (int x = left; x < left + width; ++x) {
+            const std::uint32_t pixel = surface.get(x, y);
+            if (pixel == 0)
+                continue;
+            const std::uint32_t colour = pixel & 0xFFFFFF;
+            const int key = cellOf(colour);
+            int at = cellTable_[key] - 1;
+            if (at < 0) {
+                at = int(points_.size());
+                cellTable_[key] = at + 1;
+                cellKey_.push_back(key);
+                points_.push_back(Point{0, 0, {0, 0, 0}});
+            }
+            Point& cell = points_[std::size_t(at)];
+            ++cell.count;
+            cell.sum[0] += colour & 0xFF;
+            cell.sum[1] += colour >> 8 & 0xFF;
+            cell.sum[2] += colour >> 16 & 0xFF;
         }
-        const int key = keyOf(colour, cellBits);
-        int at = cellAt_[std::size_t(key)];
-        if (at < 0) {
-            at = int(points_.size());
-            cellAt_[std::size_t(key)] = at;
-            cellKey_.push_back(key);
-            points_.push_back(Point{0, 0, {0, 0, 0}});
-        }
-        cellOf_[i] = at;
-        Point& cell = points_[std::size_t(at)];
-        const std::uint32_t count = cell.count + 1, red = cell.sum[0] + (colour & 0xFF),
-                            green = cell.sum[1] + (colour >> 8 & 0xFF),
-                            blue = cell.sum[2] + (colour >> 16 & 0xFF);
-        cell = Point{0, count, {red, green, blue}};
-    }
     for (Point& cell : points_)
         cell.colour = rgb(int((cell.sum[0] + cell.count / 2) / cell.count),
                           int((cell.sum[1] + cell.count / 2) / cell.count),
                           int((cell.sum[2] + cell.count / 2) / cell.count));
 }
 
-void SixelPalette::gatherColours(const std::vector<std::uint32_t>& pixels,
-                                 std::vector<int>& indices)
+int SixelPalette::findColour(std::uint32_t colour) const
 {
-    // An open-addressing table; a cell holds at most 64 colours.
+    const std::size_t mask = colourSlots_.size() - 1;
+    std::size_t at = (colour * 2654435761u) & mask;
+    while (colourSlots_[at] >= 0 && points_[std::size_t(colourSlots_[at])].colour != colour)
+        at = (at + 1) & mask;
+    return colourSlots_[at];
+}
+
+void SixelPalette::gatherColours(const Surface& surface, int left, int top, int width, int height)
+{
+    // An open-addressing table, at most half full: a cell holds at most 64 colours.
     std::size_t size = 64;
-    while (size < 2 * std::min(pixels.size(), 64 * points_.size()))
+    while (size < 2 * std::min(std::size_t(width) * std::size_t(height), 64 * points_.size()))
         size *= 2;
-    std::vector<int> slots(size, -1);
+    colourSlots_.assign(size, -1);
     points_.clear();
-    for (std::size_t i = 0; i < pixels.size(); ++i) {
-        const std::uint32_t colour = pixels[i];
-        if (colour == none) {
-            indices[i] = -1;
-            continue;
+    for (int y = top; y < top + height; ++y)
+        for (int x = left; x < left + width; ++x) {
+            const std::uint32_t pixel = surface.get(x, y);
+            if (pixel == 0)
+                continue;
+            const std::uint32_t colour = pixel & 0xFFFFFF;
+            std::size_t at = (colour * 2654435761u) & (size - 1);
+            while (colourSlots_[at] >= 0 && points_[std::size_t(colourSlots_[at])].colour != colour)
+                at = (at + 1) & (size - 1);
+            if (colourSlots_[at] < 0) {
+                colourSlots_[at] = int(points_.size());
+                points_.push_back(Point{colour, 0, {0, 0, 0}});
+            }
+            ++points_[std::size_t(colourSlots_[at])].count;
         }
-        std::size_t at = (colour * 2654435761u) & (size - 1);
-        while (slots[at] >= 0 && points_[std::size_t(slots[at])].colour != colour)
-            at = (at + 1) & (size - 1);
-        if (slots[at] < 0) {
-            slots[at] = int(points_.size());
-            points_.push_back(Point{colour, 0, {0, 0, 0}});
-        }
-        ++points_[std::size_t(slots[at])].count;
-        indices[i] = slots[at];
-    }
     for (Point& point : points_)
         for (int c = 0; c < 3; ++c)
             point.sum[c] = std::uint32_t(channel(point.colour, c)) * point.count;
@@ -344,17 +385,22 @@ void SixelPalette::refine()
     // Each pass gives every colour to its nearest centre, then moves each centre to the mean of
     // the pixels it got. A few passes take most of what k-means can give; the first is the
     // largest step (median cut's boxes are not where the nearest colours are).
+    // A colour no farther from its centre than half the way to that centre's nearest other
+    // is nearest to it: most colours are, and need no search.
     constexpr int passes = 4;
     std::vector<std::uint64_t> total(4 * centres_.size());
     for (int pass = 0; pass < passes; ++pass) {
         nearest_->build(centres_);
+        nearest_->gaps(gap2_);
         std::fill(total.begin(), total.end(), 0);
         std::uint64_t moved = 0, all = 0;
         for (std::size_t i = 0; i < points_.size(); ++i) {
             const Point& point = points_[i];
             const int was = assigned_[i];
-            const int k = nearest_->find(point.colour, was,
-                                         distance2(point.colour, centres_[std::size_t(was)]));
+            const int distance = distance2(point.colour, centres_[std::size_t(was)]);
+            const int k = 4 * distance <= gap2_[std::size_t(was)]
+                              ? was
+                              : nearest_->find(point.colour, was, distance);
             moved += k != was ? point.count : 0;
             all += point.count;
             assigned_[i] = k;
@@ -379,7 +425,6 @@ void SixelPalette::showable()
     // Sixel colours are percentages: the palette is what the terminal will show.
     percents_.clear();
     shown_.clear();
-    use_.assign(centres_.size(), 0);
     for (const std::uint32_t centre : centres_) {
         const Percent percent{(unsigned char)percentOf(channel(centre, 0)),
                               (unsigned char)percentOf(channel(centre, 1)),
@@ -389,180 +434,158 @@ void SixelPalette::showable()
     }
 }
 
-void SixelPalette::matchThroughCells(const std::vector<std::uint32_t>& pixels,
-                                     std::vector<int>& indices)
+void SixelPalette::sortCells()
 {
-    // For each cell, the colours that can be nearest to some colour in it; each pixel then
-    // looks at its cell's few. The colour a cell went to in the last pass lies within some
-    // distance R of every corner of the cell, so no colour farther than R from the whole cell
-    // is ever nearest to a colour in it.
-    auto lowCorner = [this](std::size_t cell, int low[3]) {
-        const int key = cellKey_[cell];
-        for (int c = 0; c < 3; ++c)
-            low[c] = (key >> (c * cellBits) & cellMask) * cellSize;
-    };
-    auto farthestCorner2 = [this](const int low[3], int colour) {
-        int sum = 0;
-        for (int c = 0; c < 3; ++c) {
-            const int level = channel(shown_[std::size_t(colour)], c);
-            const int d = std::max(level - low[c], low[c] + cellSize - 1 - level);
-            sum += d * d;
-        }
-        return sum;
-    };
-    auto apart2 = [this](const int low[3], int colour) {
-        int sum = 0;
-        for (int c = 0; c < 3; ++c) {
-            const int level = channel(shown_[std::size_t(colour)], c);
-            const int d = std::max({low[c] - level, level - low[c] - (cellSize - 1), 0});
-            sum += d * d;
-        }
-        return sum;
-    };
-
-    // The shown colours by bucket, to look for them near a cell.
-    for (std::size_t colour = 0; colour < shown_.size(); ++colour) {
-        const int bucket = keyOf(shown_[colour], bucketBits);
-        if (colourIn_[std::size_t(bucket)] < 0)
-            colourBuckets_.push_back(bucket);
-        nextColour_.push_back(colourIn_[std::size_t(bucket)]);
-        colourIn_[std::size_t(bucket)] = int(colour);
-    }
-    nearest_->build(shown_);
-    nearest_->gaps(gap2_);
-
-    // Each cell's candidates: the colour it went to alone where no other lies within 2R of
-    // it; else the colours within R of the cell, no farther than the nearest farthest corner
-    // among them.
-    candidateStart_.assign(points_.size() + 1, 0);
+    // Each point's register, found once for the whole image. An exact colour has its nearest.
+    // A cell's pixels lie in a box 4 levels a side, where the colour nearest the box's middle,
+    // c1, is nearest to all of them unless another colour c is nearer somewhere in it: where
+    // |p - c1|^2 - |p - c|^2 > 0, a linear function of p, largest at one corner of the box.
+    // Only colours less than 2h farther from the middle than c1 can be (the box lies within
+    // h = 1.5 * sqrt(3) levels of its middle): those are looked for, then each tried at its
+    // corner. Where none remains, the whole cell gets c1; else its pixels choose among c1 and
+    // those, each for itself. Distances from the middle are in half levels, so that it lies on
+    // whole numbers.
+    use_.assign(shown_.size(), 0);
     candidates_.clear();
+    if (exact_) {
+        nearest_->build(shown_);
+        registerOf_.resize(points_.size());
+        for (std::size_t i = 0; i < points_.size(); ++i) {
+            const int hint = assigned_[i];
+            registerOf_[i] = nearest_->find(points_[i].colour, hint,
+                                            distance2(points_[i].colour, shown_[std::size_t(hint)]));
+            use_[std::size_t(registerOf_[i])] += points_[i].count;
+        }
+        return;
+    }
+    nearest_->build(shown_, 2);
+    nearest_->gaps(gap2_);
+    const double twoH = 2 * 2 * 1.5 * std::sqrt(3.0);
     std::vector<int> near;
     for (std::size_t i = 0; i < points_.size(); ++i) {
-        int low[3];
-        lowCorner(i, low);
-        const int colour = assigned_[i];
-        int reach2 = farthestCorner2(low, colour);
-        near.clear();
-        if (gap2_[std::size_t(colour)] > 4 * reach2) {
-            near.push_back(colour);
-        } else {
-            const int reach = int(std::sqrt(double(reach2))) + 1;
-            int from[3], to[3];  // buckets
-            for (int c = 0; c < 3; ++c) {
-                from[c] = std::max(low[c] - reach, 0) / bucketSize;
-                to[c] = std::min(low[c] + cellSize - 1 + reach, 255) / bucketSize;
-            }
-            for (int blue = from[2]; blue <= to[2]; ++blue)
-                for (int green = from[1]; green <= to[1]; ++green)
-                    for (int red = from[0]; red <= to[0]; ++red)
-                        for (int other = colourIn_[std::size_t(red | green << bucketBits | blue << 2 * bucketBits)];
-                             other >= 0; other = nextColour_[std::size_t(other)])
-                            if (apart2(low, other) <= reach2) {
-                                near.push_back(other);
-                                reach2 = std::min(reach2, farthestCorner2(low, other));
-                            }
+        const int key = cellKey_[i];
+        int low[3], middle[3], distance = 0;
+        const int hint = assigned_[i];
+        for (int c = 0; c < 3; ++c) {
+            low[c] = (key >> (c * cellBits) & cellMask) * cellSize;
+            middle[c] = 2 * low[c] + cellSize - 1;
+            const int apart = 2 * channel(shown_[std::size_t(hint)], c) - middle[c];
+            distance += apart * apart;
         }
-        // Of those, the ones nearer than the colour nearest the cell's middle somewhere in it.
-        int best = near[0], bestDistance = 1 << 30;
-        for (const int other : near) {
-            int d = 0;
-            for (int c = 0; c < 3; ++c) {
-                const int apart = 2 * channel(shown_[std::size_t(other)], c) - 2 * low[c] - (cellSize - 1);
-                d += apart * apart;
-            }
-            if (d < bestDistance)
-                bestDistance = d, best = other;
-        }
-        for (const int other : near) {
-            if (apart2(low, other) > reach2)
-                continue;
-            int closer = 0;  // at the corner where `other` gains most on `best`
-            for (int c = 0; c < 3; ++c) {
-                const int mine = channel(shown_[std::size_t(other)], c);
-                const int theirs = channel(shown_[std::size_t(best)], c);
-                const int corner = mine > theirs ? low[c] + cellSize - 1 : low[c];
-                closer += (mine - theirs) * (2 * corner - theirs - mine);
-            }
-            if (closer >= 0)
-                candidates_.push_back(Candidate{channel(shown_[std::size_t(other)], 0),
-                                                channel(shown_[std::size_t(other)], 1),
-                                                channel(shown_[std::size_t(other)], 2), other});
-        }
-        candidateStart_[i + 1] = int(candidates_.size());
-    }
-    for (const int bucket : colourBuckets_)
-        colourIn_[std::size_t(bucket)] = -1;
-    colourBuckets_.clear();
-    nextColour_.clear();
-
-    // Photographs repeat their colours nearby: each pixel first looks in a small table of
-    // colours matched lately.
-    constexpr int recentBits = 12;
-    recentColour_.assign(std::size_t(1) << recentBits, none);
-    recentIndex_.resize(std::size_t(1) << recentBits);
-    for (std::size_t i = 0; i < pixels.size(); ++i) {
-        const std::uint32_t pixel = pixels[i];
-        const int cell = cellOf_[i];
-        if (cell < 0) {
-            indices[i] = -1;
+        const int nearest = nearest_->find(middle, hint, distance);
+        use_[std::size_t(nearest)] += points_[i].count;
+        // Every other colour is at least (gap - d1) from the middle: where that is beyond
+        // d1 + 2h, none can be nearer anywhere in the box.
+        const double first = std::sqrt(double(distance));
+        if (std::sqrt(double(gap2_[std::size_t(nearest)])) > 2 * first + twoH) {
+            cellTable_[key] = 1 + nearest;
             continue;
         }
-        const std::size_t recent = (pixel * 2654435761u) >> (32 - recentBits);
-        if (recentColour_[recent] != pixel) {
-            const int red = channel(pixel, 0), green = channel(pixel, 1), blue = channel(pixel, 2);
-            const Candidate* candidate = &candidates_[std::size_t(candidateStart_[std::size_t(cell)])];
-            const Candidate* const end = &candidates_[0] + candidateStart_[std::size_t(cell) + 1];
-            int best = candidate->index, bestDistance = 1 << 30;
-            if (end - candidate == 1)
-                candidate = end;  // the only one
-            for (; candidate < end; ++candidate) {
-                const int dr = candidate->red - red, dg = candidate->green - green,
-                          db = candidate->blue - blue;
+        const double reach = first + twoH;
+        nearest_->within(middle, int(reach * reach), near);
+        const std::size_t start = candidates_.size();
+        const std::uint32_t best = shown_[std::size_t(nearest)];
+        for (const int other : near) {
+            const std::uint32_t colour = shown_[std::size_t(other)];
+            int gain = 0;  // at the corner where `other` gains most on `nearest`
+            for (int c = 0; c < 3; ++c) {
+                const int mine = channel(colour, c), theirs = channel(best, c);
+                const int corner = mine > theirs ? low[c] + cellSize - 1 : low[c];
+                gain += (mine - theirs) * (2 * corner - theirs - mine);
+            }
+            if (other != nearest && gain > 0) {
+                if (candidates_.size() == start)
+                    candidates_.push_back(Candidate{best, nearest});
+                candidates_.push_back(Candidate{colour, other});
+            }
+        }
+        if (candidates_.size() == start) {
+            cellTable_[key] = 1 + nearest;
+        } else {
+            cellTable_[key] = -1 - int(start);
+            candidates_.push_back(Candidate{0, -1});
+        }
+    }
+}
+
+void SixelPalette::numberByUse()
+{
+    // Busy registers get short numbers. Centres no pixel is expected to get (two that round to
+    // one colour, one no colour came to) are left out, unless some pixel may yet choose them.
+    std::vector<bool> kept(use_.size(), false);
+    for (std::size_t i = 0; i < use_.size(); ++i)
+        kept[i] = use_[i] > 0;
+    for (const Candidate& candidate : candidates_)
+        if (candidate.index >= 0)
+            kept[std::size_t(candidate.index)] = true;
+    std::vector<int> order;
+    for (std::size_t i = 0; i < use_.size(); ++i)
+        if (kept[i])
+            order.push_back(int(i));
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return use_[std::size_t(a)] > use_[std::size_t(b)]; });
+    number_.assign(percents_.size(), -1);
+    std::vector<Percent> numbered;
+    for (const int old : order) {
+        number_[std::size_t(old)] = int(numbered.size());
+        numbered.push_back(percents_[std::size_t(old)]);
+    }
+    percents_ = numbered;
+
+    if (exact_) {
+        for (int& index : registerOf_)
+            index = number_[std::size_t(index)];
+        return;
+    }
+    for (const int key : cellKey_)
+        if (cellTable_[key] > 0)
+            cellTable_[key] = 1 + number_[std::size_t(cellTable_[key] - 1)];
+    for (Candidate& candidate : candidates_)
+        if (candidate.index >= 0)
+            candidate.index = number_[std::size_t(candidate.index)];
+    // Photographs repeat their colours nearby: a pixel in a cell of several candidates first
+    // looks in a small table of colours matched lately.
+    recentColour_.assign(std::size_t(1) << 12, noColour);
+    recentIndex_.resize(recentColour_.size());
+}
+
+void SixelPalette::match(const Surface& surface, int left, int y, int width, int* registers)
+{
+    for (int x = 0; x < width; ++x) {
+        const std::uint32_t pixel = surface.get(left + x, y);
+        if (pixel == 0) {
+            registers[x] = -1;
+            continue;
+        }
+        // A pixel painted since the colours were chosen, in a colour they never saw, is left
+        // out: its row is marked changed again, and the next look shows it.
+        const std::uint32_t colour = pixel & 0xFFFFFF;
+        if (exact_) {
+            const int point = findColour(colour);
+            registers[x] = point < 0 ? -1 : registerOf_[std::size_t(point)];
+            continue;
+        }
+        const int entry = cellTable_[cellOf(colour)];
+        if (entry >= 0) {
+            registers[x] = entry - 1;
+            continue;
+        }
+        const std::size_t recent = (colour * 2654435761u) >> 20;
+        if (recentColour_[recent] != colour) {
+            const int red = channel(colour, 0), green = channel(colour, 1), blue = channel(colour, 2);
+            int best = -1, bestDistance = 1 << 30;
+            for (const Candidate* candidate = &candidates_[std::size_t(-1 - entry)];
+                 candidate->index >= 0; ++candidate) {
+                const int dr = channel(candidate->colour, 0) - red,
+                          dg = channel(candidate->colour, 1) - green,
+                          db = channel(candidate->colour, 2) - blue;
                 const int d = dr * dr + dg * dg + db * db;
                 if (d < bestDistance)
                     bestDistance = d, best = candidate->index;
             }
-            recentColour_[recent] = pixel;
+            recentColour_[recent] = colour;
             recentIndex_[recent] = best;
         }
-        indices[i] = recentIndex_[recent];
-        ++use_[std::size_t(indices[i])];
+        registers[x] = recentIndex_[recent];
     }
-}
-
-void SixelPalette::matchColours(std::vector<int>& indices)
-{
-    nearest_->build(shown_);
-    std::vector<int> registerOf(points_.size());
-    for (std::size_t i = 0; i < points_.size(); ++i) {
-        const int hint = assigned_[i];
-        registerOf[i] = nearest_->find(points_[i].colour, hint,
-                                       distance2(points_[i].colour, shown_[std::size_t(hint)]));
-        use_[std::size_t(registerOf[i])] += points_[i].count;
-    }
-    for (int& index : indices)
-        if (index >= 0)
-            index = registerOf[std::size_t(index)];
-}
-
-void SixelPalette::numberByUse(std::vector<int>& indices)
-{
-    // Busy registers get short numbers; unused ones (two centres that round to one colour, a
-    // centre no pixel came to) are left out.
-    std::vector<int> order;
-    for (std::size_t i = 0; i < use_.size(); ++i)
-        if (use_[i] > 0)
-            order.push_back(int(i));
-    std::stable_sort(order.begin(), order.end(),
-                     [&](int a, int b) { return use_[std::size_t(a)] > use_[std::size_t(b)]; });
-    std::vector<int> number(percents_.size(), -1);
-    std::vector<Percent> numbered;
-    for (const int old : order) {
-        number[std::size_t(old)] = int(numbered.size());
-        numbered.push_back(percents_[std::size_t(old)]);
-    }
-    percents_ = numbered;
-    for (int& index : indices)
-        if (index >= 0)
-            index = number[std::size_t(index)];
 }

@@ -9,18 +9,23 @@
 #include <memory>
 #include <vector>
 
+#include "console/surface/surface.h"
+#include "console/bytes/zeroed_memory.h"
+
 class SixelPalette {
 public:
-    static constexpr std::uint32_t none = 0xFFFFFFFF;  // a pixel never painted
-
     SixelPalette();
     ~SixelPalette();
 
-    // Chooses at most `registers` colours for `pixels` (0x00BBGGRR, or `none`) and gives each
-    // pixel its register in `indices` (-1 for `none`). Registers are numbered by use, the most
-    // used first, and every register is used by some pixel.
-    void choose(const std::vector<std::uint32_t>& pixels, int registers,
-                std::vector<int>& indices);
+    // Chooses at most `registers` colours for the painted pixels of a rectangle of the
+    // surface, read straight from it: the image is never copied. Registers are numbered by
+    // how many pixels they are expected to get, the busiest first.
+    void choose(const Surface& surface, int left, int top, int width, int height, int registers);
+
+    // Each pixel of a row of that rectangle (pixel row `y` of the surface) as its register, -1
+    // where it was never painted: a look in a table for most pixels, and a comparison with
+    // the few colours that can be nearest for the others.
+    void match(const Surface& surface, int left, int y, int width, int* registers);
 
     // The chosen colours as sixel defines them: percent of red, green and blue.
     struct Percent {
@@ -31,14 +36,14 @@ public:
 private:
     class Nearest;
 
-    void gatherCells(const std::vector<std::uint32_t>& pixels);
-    void gatherColours(const std::vector<std::uint32_t>& pixels, std::vector<int>& indices);
+    void gatherCells(const Surface& surface, int left, int top, int width, int height);
+    void gatherColours(const Surface& surface, int left, int top, int width, int height);
+    int findColour(std::uint32_t colour) const;  // a colour's point, from gatherColours
     void medianCut(int wanted);
     void refine();
     void showable();
-    void matchThroughCells(const std::vector<std::uint32_t>& pixels, std::vector<int>& indices);
-    void matchColours(std::vector<int>& indices);
-    void numberByUse(std::vector<int>& indices);
+    void sortCells();
+    void numberByUse();
 
     // The colours the quantizer works on, each with its pixel count and the sums of their
     // channels (so that means stay exact): the image's colours gathered in cells of 4 x 4 x 4
@@ -49,22 +54,32 @@ private:
         std::uint32_t sum[3];
     };
     std::vector<Point> points_;
-    std::vector<int> cellAt_;   // by a cell's key (its levels / 4): its point, or -1
+    bool exact_ = false;  // points are the exact colours, not cells
+    // By a cell's key (its levels / 4): while gathering, 1 + its point; once the colours are
+    // chosen, 1 + its register, or -1 - the first of its candidates where the pixels in it
+    // differ in which colour is nearest. 0: no pixel of the image lies in it. A megabyte
+    // that starts zero without being written, of which an image touches what its colours use.
+    ZeroedMemory cellMemory_;
+    int* cellTable_;
     std::vector<int> cellKey_;  // each cell's key
-    std::vector<int> cellOf_;   // each pixel's cell
+    // The exact colours by hash, each slot a point (or -1); and each point's register.
+    std::vector<int> colourSlots_;
+    std::vector<int> registerOf_;
+    // For cells where it depends on the pixel: the colours that can be nearest, each with its
+    // register, ended by one with register -1.
+    struct Candidate {
+        std::uint32_t colour;
+        int index;
+    };
+    std::vector<Candidate> candidates_;
 
     std::vector<std::uint32_t> centres_;  // the colours being chosen
     std::vector<int> assigned_;           // each point's centre, from pass to pass
+    std::vector<int> gap2_;               // each centre's squared distance to its nearest other
     std::vector<std::uint32_t> shown_;    // the centres as the terminal shows them
-    std::vector<std::uint32_t> use_;      // and how many pixels each got
+    std::vector<std::uint64_t> use_;      // and how many pixels each is expected to get
+    std::vector<int> number_;             // each centre's register, numbered by use
     std::vector<Percent> percents_;
-    std::vector<int> gap2_;  // each shown colour's squared distance to the nearest other
-    std::vector<int> colourIn_, colourBuckets_, nextColour_;  // the shown colours by bucket
-    struct Candidate {
-        int red, green, blue, index;
-    };
-    std::vector<int> candidateStart_;  // a cell's colours that may be nearest to its colours
-    std::vector<Candidate> candidates_;
     std::vector<std::uint32_t> recentColour_;  // colours matched lately, and their registers
     std::vector<int> recentIndex_;
     std::unique_ptr<Nearest> nearest_;

@@ -1,13 +1,31 @@
 #include "console/surface/surface.h"
 
 #include <algorithm>
+#include <new>
+
+namespace {
+
+// Atomics of zero bits made in zeroed memory: default-initialised, so nothing is written.
+template <typename T>
+std::atomic<T>* atomicsIn(const ZeroedMemory& memory, std::size_t count)
+{
+    static_assert(std::atomic<T>::is_always_lock_free && sizeof(std::atomic<T>) == sizeof(T),
+                  "an atomic of zero bits holds zero");
+    auto* first = static_cast<std::atomic<T>*>(memory.data());
+    for (std::size_t i = 0; i < count; ++i)
+        new (first + i) std::atomic<T>;
+    return first;
+}
+
+}  // namespace
 
 Surface::Surface(int width, int height)
     : width_(std::max(width, 0)),
       height_(std::max(height, 0)),
-      // Value-initialised: every pixel starts unpainted, every row unchanged.
-      pixels_(new std::atomic<std::uint32_t>[std::size_t(width_) * std::size_t(height_)]()),
-      changed_(new std::atomic<bool>[std::size_t(height_)]())
+      pixelMemory_(std::size_t(width_) * std::size_t(height_) * sizeof(std::uint32_t)),
+      changedMemory_(std::size_t(height_) * sizeof(bool)),
+      pixels_(atomicsIn<std::uint32_t>(pixelMemory_, std::size_t(width_) * std::size_t(height_))),
+      changed_(atomicsIn<bool>(changedMemory_, std::size_t(height_)))
 {
 }
 

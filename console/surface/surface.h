@@ -3,7 +3,8 @@
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
+
+#include "console/bytes/zeroed_memory.h"
 
 // One thread paints while another reads. Each pixel and each row's "changed" mark is an
 // atomic with relaxed or release/acquire ordering, which on the processors we run on are plain
@@ -16,6 +17,8 @@ public:
     static constexpr std::uint32_t painted = 0x01000000;
 
     Surface(int width, int height);
+    Surface(const Surface&) = delete;
+    Surface& operator=(const Surface&) = delete;
 
     int width() const { return width_; }
     int height() const { return height_; }
@@ -50,6 +53,8 @@ public:
 private:
     int width_;
     int height_;
-    std::unique_ptr<std::atomic<std::uint32_t>[]> pixels_;
-    std::unique_ptr<std::atomic<bool>[]> changed_;
+    // Every pixel unpainted and every row unchanged: all zero, as the memory comes.
+    ZeroedMemory pixelMemory_, changedMemory_;
+    std::atomic<std::uint32_t>* pixels_;
+    std::atomic<bool>* changed_;
 };

@@ -80,27 +80,32 @@ bool ImageHandover::create(Medium medium, std::size_t size, Object& object)
     creating_.store(false);
     if (fd < 0)
         return false;
-
-    // The room is taken now: writing into a mapping of a full tmpfs would raise SIGBUS.
-    void* bytes = MAP_FAILED;
-    if (posix_fallocate(fd, 0, off_t(size)) == 0)
-        bytes = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    ::close(fd);
-    if (bytes == MAP_FAILED) {
-        remove(slot->name);
-        return false;
-    }
-    object.bytes = static_cast<unsigned char*>(bytes);
+    object.fd = fd;
     object.size = size;
     object.name = slot->name;
     return true;
 }
 
+bool ImageHandover::write(const Object& object, const void* bytes, std::size_t size)
+{
+    const char* next = static_cast<const char*>(bytes);
+    while (size > 0) {
+        const ssize_t n = ::write(object.fd, next, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        next += n;
+        size -= std::size_t(n);
+    }
+    return true;
+}
+
 void ImageHandover::finish(Object& object)
 {
-    if (object.bytes)
-        munmap(object.bytes, object.size);
-    object.bytes = nullptr;
+    if (object.fd >= 0)
+        ::close(object.fd);
+    object.fd = -1;
 }
 
 void ImageHandover::remove(const char* name)

@@ -13,10 +13,10 @@ class ImageHandover {
 public:
     enum class Medium { sharedMemory, temporaryFile };
 
-    // An object made for the terminal, mapped for writing its bytes.
+    // An object made for the terminal, open for writing its bytes.
     struct Object {
-        unsigned char* bytes = nullptr;
-        std::size_t size = 0;
+        int fd = -1;
+        std::size_t size = 0;        // the bytes it is made to hold
         const char* name = nullptr;  // what the terminal is given: the object's name or path
     };
 
@@ -25,12 +25,18 @@ public:
     ImageHandover(const ImageHandover&) = delete;
     ImageHandover& operator=(const ImageHandover&) = delete;
 
-    // Makes an object of `size` bytes, its room reserved (so writing it cannot fail later) and
-    // mapped. False where it cannot be made: no shared memory or no room, too many objects the
-    // terminal has not taken yet, or a signal is ending the program.
+    // Makes an empty object for `size` bytes, open for writing. False where it cannot be made:
+    // no shared memory, too many objects (or bytes) the terminal has not taken yet, or a
+    // signal is ending the program.
     bool create(Medium medium, std::size_t size, Object& object);
 
-    // The bytes are written: unmaps them. The object stays until the terminal takes it.
+    // Appends bytes to the object. Written through the descriptor, not a mapping: each byte is
+    // written once (no page the system zeroes first, none faulted into this process), and a
+    // full file system is an error here, not a SIGBUS later. False where they could not all be
+    // written: remove() the object then.
+    static bool write(const Object& object, const void* bytes, std::size_t size);
+
+    // The bytes are written: closes the object, which stays until the terminal takes it.
     static void finish(Object& object);
 
     // Removes an object now, whether or not the terminal has taken it (`name` as create() gave

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -172,6 +173,35 @@ std::string Terminal::ask(const char* queries,
     return replies;
 }
 
+void Terminal::keepSetting(const std::string& change, const std::string& undo,
+                           std::chrono::milliseconds limit)
+{
+    const std::size_t room = sizeof change_ - 1;
+    if (change.size() > room || undo.size() > room)
+        return;
+    setting_.store(Setting::none);  // a handler meanwhile finds nothing half written
+    std::memcpy(change_, change.c_str(), change.size() + 1);
+    std::memcpy(undo_, undo.c_str(), undo.size() + 1);
+    settingLimitMs_ = int(limit.count());
+    setting_.store(Setting::inForce);
+}
+
+void Terminal::undoSetting()
+{
+    Setting inForce = Setting::inForce;
+    if (!foreground() || !setting_.compare_exchange_strong(inForce, Setting::undone))
+        return;
+    // A signal meanwhile would end or stop the program with the terminal's answer still on
+    // its way, to reach the shell: it waits for the answer (a round trip, at most the limit).
+    sigset_t held, previous;
+    sigemptyset(&held);
+    for (const int signal : {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGTSTP})
+        sigaddset(&held, signal);
+    pthread_sigmask(SIG_BLOCK, &held, &previous);
+    exchangeSetting(undo_);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
 bool Terminal::enter()
 {
     busy_.store(true);
@@ -289,6 +319,8 @@ void Terminal::restoreAfterSignal() noexcept
     interrupted_.store(true);
     waitForWriter();
     endFromHandler();
+    if (setting_.exchange(Setting::undone) == Setting::inForce && foreground())
+        exchangeSetting(undo_);
     if (inAsk_.load() || unanswered_.load())
         tcflush(fd_, TCIFLUSH);  // replies on their way: never for the shell
 }
@@ -300,12 +332,19 @@ void Terminal::suspendForStop() noexcept
     if (painting_.load())
         cut_.store(true);
     endFromHandler();
+    Setting inForce = Setting::inForce;
+    if (foreground() && setting_.compare_exchange_strong(inForce, Setting::undoneForStop))
+        exchangeSetting(undo_);
 }
 
 void Terminal::resumeAfterStop() noexcept
 {
-    // Back in the foreground (fg), the modes the program was in come back; in the background
-    // (bg) they would stop it again, so they wait for the next presentation.
+    // Back in the foreground (fg), the setting and the modes the program was in come back; in
+    // the background (bg) they would stop it again, so the modes wait for the next
+    // presentation and the setting for a continue in the foreground.
+    Setting undone = Setting::undoneForStop;
+    if (foreground() && setting_.compare_exchange_strong(undone, Setting::inForce))
+        exchangeSetting(change_);
     if (hasModes_ && foreground() && (inAsk_.load() || unanswered_.load()) &&
         tcsetattr(fd_, TCSANOW, inAsk_.load() ? &asking_ : &quiet_) == 0)
         echoOff_.store(true);
@@ -320,6 +359,68 @@ void Terminal::waitForWriter() noexcept
         const timespec millisecond{0, 1000000};
         nanosleep(&millisecond, nullptr);
     }
+}
+
+void Terminal::exchangeSetting(const char* sequence) noexcept
+{
+    if (!hasModes_)
+        return;
+    // Raw and unechoed while the answer comes, as while the terminal is asked.
+    termios raw = original_;
+    raw.c_lflag &= tcflag_t(~(ICANON | ECHO | ECHONL));
+    raw.c_cc[VMIN] = 0;
+    raw.c_cc[VTIME] = 0;
+    echoOff_.store(true);
+    if (tcsetattr(fd_, TCSANOW, &raw) != 0)
+        return;
+    // In one write, as a terminal best takes a question and its fence.
+    char question[sizeof change_ + 3];
+    const std::size_t length = std::min(std::strlen(sequence), sizeof change_ - 1);
+    std::memcpy(question, sequence, length);
+    std::memcpy(question + length, "\x1b[c", 3);
+    writeFromHandler(fd_, question, length + 3);
+
+    // Until DA1's reply, ESC [ ? ... c, has come: `state` is how much of it has. A byte at a
+    // time, so that what is typed after it stays for the program (an Enter that ends the wait).
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    int state = 0;
+    bool fenced = false;
+    while (!fenced) {
+        timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const long waited =
+            (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+        if (waited >= settingLimitMs_)
+            break;
+        pollfd readable{fd_, POLLIN, 0};
+        const int ready = poll(&readable, 1, int(settingLimitMs_ - waited));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            break;
+        char c;
+        const ssize_t n = read(fd_, &c, 1);
+        if (n <= 0) {
+            if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                continue;
+            break;  // the terminal is gone
+        }
+        if (c == '\x1b')
+            state = 1;
+        else if (state == 1)
+            state = c == '[' ? 2 : 0;
+        else if (state == 2)
+            state = c == '?' ? 3 : 0;
+        else if (state == 3 && c == 'c')
+            fenced = true;
+        else if (state == 3 && !((c >= '0' && c <= '9') || c == ';'))
+            state = 0;
+    }
+    if (!fenced)
+        tcflush(fd_, TCIFLUSH);  // the answer cut short: what came of it is not for the shell
+    if (tcsetattr(fd_, TCSANOW, &original_) == 0)
+        echoOff_.store(false);
 }
 
 void Terminal::endFromHandler() noexcept

@@ -44,6 +44,23 @@ public:
     std::string ask(const char* queries, const std::function<bool(const std::string&)>& complete,
                     std::chrono::milliseconds limit);
 
+    // A setting of the terminal's own that the program changes for its run (the number of
+    // sixel colour registers): `change` makes it, `undo` puts back what the terminal had. The
+    // terminal answers both (as XTSMGRAPHICS does), and each answer is read and thrown away
+    // before the terminal is handed back, waiting up to `limit` for it (a DA1 reply fences it),
+    // so that none reaches the shell or the screen. Said before `change` is sent (with the
+    // questions of ask()), so that from then on every way out undoes it: the end of the run
+    // (undoSetting()), a signal that ends the program, and a stop, after whose continue the
+    // change is made again (where the program is then in the foreground; in the background
+    // it cannot read the answer, and the change waits for a continue in the foreground). One
+    // setting; each sequence at most 31 bytes.
+    void keepSetting(const std::string& change, const std::string& undo,
+                     std::chrono::milliseconds limit);
+    // The terminal refused the change: nothing to undo.
+    void forgetSetting() { setting_.store(Setting::none); }
+    // At the end of the run, once the last presentation is written.
+    void undoSetting();
+
     // Writes all of it, waiting while the terminal is slow to read. False once the terminal
     // is gone or a signal has ended the painting; nothing more is written then.
     bool write(const char* data, std::size_t size) override;
@@ -81,6 +98,10 @@ private:
     // the terminal its modes back.
     void waitForWriter() noexcept;
     void endFromHandler() noexcept;
+    // Sends a setting's sequence and DA1, reads until DA1's reply or the setting's limit
+    // (throwing away what came), and leaves the terminal in its original modes.
+    // Async-signal-safe.
+    void exchangeSetting(const char* sequence) noexcept;
 
     const int fd_;
     const bool owned_;
@@ -104,6 +125,12 @@ private:
     std::atomic<bool> restored_{false};
     std::atomic<bool> stopped_{false};  // a stop signal's handler is at work
     std::atomic<bool> cut_{false};      // the presentation it found open was ended
+    // The setting kept: none; in force (or sent, its answer not yet read); undone while the
+    // program is stopped; undone for good.
+    enum class Setting { none, inForce, undoneForStop, undone };
+    std::atomic<Setting> setting_{Setting::none};
+    char change_[32] = {}, undo_[32] = {};
+    int settingLimitMs_ = 0;
     bool gone_ = false;
     bool paintingModes_ = false;  // beginPaint() changed the modes; endPaint() changes them back
 };

@@ -1,6 +1,7 @@
 #include "platform/windows/console_paint.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 
 #include "console/canvas_choice.h"
@@ -16,8 +17,10 @@
 
 namespace {
 
-// A terminal that never answers costs at most this, once, as on every other system.
-constexpr std::chrono::milliseconds probeLimit(VIEWER_PROBE_LIMIT_MS);
+// A terminal that never answers costs at most this, once, as on every other system: longer
+// in an ssh session (Windows' own sshd sets SSH_CONNECTION and SSH_CLIENT too).
+constexpr std::chrono::milliseconds localLimit(VIEWER_PROBE_LIMIT_MS);
+constexpr std::chrono::milliseconds remoteLimit(VIEWER_REMOTE_PROBE_LIMIT_MS);
 
 ConsoleWindowFacts factsOf(HWND window)
 {
@@ -69,7 +72,8 @@ std::unique_ptr<Presenter> presenter;
 void startTerminalCanvas()
 {
     const TerminalAbilities abilities =
-        parseReplies(terminal->ask(firstQuestions(false).c_str(), answered, probeLimit));
+        parseReplies(terminal->ask(firstQuestions(false).c_str(), answered,
+                                   sessionIsRemote(std::getenv) ? remoteLimit : localLimit));
     terminal->keepCursorHidden(abilities.cursor == TerminalAbilities::Cursor::hidden);
     const CanvasChoice choice = chooseCanvas(terminal->size(), abilities);
     surface = std::make_unique<Surface>(choice.width, choice.height);

@@ -305,7 +305,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 const int row = in.in(0, std::max(textRows - 1, 0));
                 const int last = std::min(textRows - 1, row + in.in(0, 4));
                 const unsigned seed = in.byte();
-                const int colours = in.in(1, 40);
+                const int colours = in.in(1, 300);
                 for (int r = row; r <= last; ++r)
                     if (paintRows(surface, r * cells.cellHeight,
                                   std::min((r + 1) * cells.cellHeight, surface.height()), seed,

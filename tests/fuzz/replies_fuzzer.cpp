@@ -38,8 +38,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(!part.kittyGraphics || whole.kittyGraphics, "kitty in part, not in all");
     check(!part.kittySharedMemory || whole.kittySharedMemory, "shared memory in part only");
     check(!part.sixel || whole.sixel, "sixel in part, not in all");
+    check(!part.statusReported || whole.statusReported, "the second fence in part, not in all");
 
     for (const TerminalAbilities* abilities : {&whole, &part}) {
+        const int registers = registersToAskFor(*abilities);
+        check(registers == 0 || (registers > abilities->colourRegisters && registers <= 4096 &&
+                                 registers <= abilities->maxColourRegisters),
+              "registers asked for past the terminal's maximum or 4096, or fewer than it has");
         const CanvasChoice choice = chooseCanvas(window, *abilities);
         check(choice.width > 0 && choice.width <= 4096, "a surface width out of bounds");
         check(choice.height > 0 && choice.height <= 4096, "a surface height out of bounds");

@@ -7,8 +7,10 @@
 # Usage: tests/viewer/real_terminal_check.sh TERMINAL VIEWER PICTURE [hidden-cursor|CELL_HEIGHT]
 #   PICTURE: a bitmap file, or plasma:WxH for a photograph-like one that ImageMagick makes (its
 #   plasma fractal: smooth with noise, so that kitty images go in many pieces).
-#   xterm:       xterm -ti vt340 with 1024 colour registers: sixel images; colours are compared
-#                within what sixel's percentages can carry (1.5%).
+#   xterm:       xterm -ti vt340 set to 256 colour registers of its 1024: sixel images, with
+#                the registers set to 1024 while the viewer runs and back to 256 after it;
+#                colours are compared within what sixel's percentages can carry (1.5%), and
+#                again once the registers are back.
 #   kitty:       kitty graphics, through shared memory; every pixel must be exact.
 #   kitty-remote: kitty graphics through the terminal, as to a kitty on another machine: the
 #                viewer runs with shared memory and /tmp of its own (a mount namespace; needs
@@ -113,17 +115,21 @@ for _ in $(seq 100); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
 
 # The viewer starts once the terminal's window is up and settled (a terminal still starting, on
 # a loaded machine, can answer its questions later than the viewer waits). After it ends, the
-# shell records its status and asks the terminal whether the cursor is shown (DECRQM).
+# shell records its status and asks the terminal whether the cursor is shown (DECRQM), and a
+# sixel terminal how many colour registers it has (XTSMGRAPHICS; the answer is 12 bytes for 256).
 mkfifo go
 hide=
 [ "$cursor" = hidden-cursor ] && hide="printf '\\033[?25l';"
+registers_question=
+[ "$terminal" = xterm ] &&
+  registers_question="printf '\\033[?1;1;0S'; timeout --foreground 5 dd bs=1 count=12 of=registers 2>/dev/null;"
 run="cat '$work/go' >/dev/null; $hide cd '$work' && $elsewhere '$viewer'; echo \$? >status;
      stty raw -echo; printf '\\033[?25\$p'; timeout --foreground 5 dd bs=1 count=9 of=cursor 2>/dev/null;
-     stty sane; sleep 60"
+     $registers_question stty sane; sleep 60"
 compare=pixels fuzz=0
 case "$terminal" in
   xterm)
-    xterm -ti vt340 -xrm 'XTerm*numColorRegisters: 1024' -xrm 'XTerm*internalBorder: 0' \
+    xterm -ti vt340 -xrm 'XTerm*numColorRegisters: 256' -xrm 'XTerm*internalBorder: 0' \
           -bw 0 -fa 'DejaVu Sans Mono' -fs "$font_size" -geometry "${columns}x${rows}+0+0" \
           -e sh -c "$run" &
     fuzz=1.5% ;;
@@ -185,16 +191,16 @@ outside_clean() {  # AREA.png CELL_WIDTH CELL_HEIGHT LEFT TOP RIGHT BOTTOM
   [ "$colours" = 1 ]
 }
 
-differ=unknown
-for _ in $(seq 40); do
-  sleep 0.5
-  find_window || continue  # (kitty makes its window anew as it starts)
+# Compares the window with what must show, into `differ` (and the bounds of the picture);
+# false where it cannot be seen now.
+look() {
+  find_window || return 1  # (kitty makes its window anew as it starts)
   x=$(xwininfo -id "$window" | awk '/Absolute upper-left X/ { print $4 }')
   y=$(xwininfo -id "$window" | awk '/Absolute upper-left Y/ { print $4 }')
   area_width=$(xwininfo -id "$window" | awk '/Width:/ { print $2 }')
   area_height=$(xwininfo -id "$window" | awk '/Height:/ { print $2 }')
   cell_width=$((area_width / columns)) cell_height=$((area_height / rows))
-  import -window root screen.png 2>/dev/null || continue
+  import -window root screen.png 2>/dev/null || return 1
   convert screen.png -crop "${area_width}x${area_height}+$x+$y" +repage area.png
   if [ "$compare" = pixels ]; then
     # Pixel (x, y) of the picture is screen pixel (10 + x, 10 + y).
@@ -211,6 +217,12 @@ for _ in $(seq 40); do
     left=$((10 * cell_width)) top=$((5 * cell_height))
     right=$(((10 + width) * cell_width - 1)) bottom=$((5 * cell_height + (height + 1) / 2 * cell_height - 1))
   fi
+}
+
+differ=unknown
+for _ in $(seq 40); do
+  sleep 0.5
+  look || continue
   [ "$differ" = 0 ] && outside_clean area.png "$cell_width" "$cell_height" "$left" "$top" "$right" "$bottom" && break
 done
 echo "$terminal (attempt $VIEWER_CHECK_ATTEMPT): text area at ($x, $y), cells of ${cell_width}x$cell_height, $differ pixels of $size differ (tolerance $fuzz)"
@@ -226,4 +238,12 @@ reply=$(cat -v cursor 2>/dev/null)
 want='^[[?25;1$y'
 [ "$cursor" = hidden-cursor ] && want='^[[?25;2$y'
 echo "$terminal: status ${status:-none} after Enter; the cursor: $reply (want $want)"
-[ "$status" = 0 ] && [ "$reply" = "$want" ]
+[ "$status" = 0 ] && [ "$reply" = "$want" ] || exit 1
+if [ -n "$registers_question" ]; then
+  # Its own 256 registers back, and the picture still whole.
+  for _ in $(seq 50); do [ -s registers ] && break; sleep 0.2; done
+  registers=$(cat -v registers 2>/dev/null)
+  look
+  echo "$terminal: registers after the run: $registers (want ^[[?1;0;256S); then $differ pixels of $size differ"
+  [ "$registers" = '^[[?1;0;256S' ] && [ "$differ" = 0 ]
+fi

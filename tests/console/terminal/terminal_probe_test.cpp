@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace {
 
 using Kind = CanvasChoice::Kind;
@@ -21,27 +23,37 @@ std::string registers(int count)
 
 TEST(TerminalReplies, AreReadWhateverTheyAre)
 {
+    // The register replies in the order asked: the number in force, then the maximum.
     const struct {
         const char* terminal;
         std::string replies;
         bool answered, kitty, sixel;
-        int registers, maxWidth, cellHeight;
+        int registers, maxRegisters, maxWidth, cellHeight;
     } cases[] = {
-        {"kitty", kittyOk + "\x1b[4;680;800t\x1b[6;17;8t" + kittyDa1, true, true, false, 0, 0, 17},
-        {"xterm, 1024 registers", registers(1024) + "\x1b[?2;0;1000;1000S" + xtermSixelDa1,
-         true, false, true, 1024, 1000, 0},
-        {"sixel, 16 registers", registers(16) + xtermSixelDa1, true, false, true, 16, 0, 0},
-        {"sixel, 256, no graphics size", registers(256) + "\x1b[?2;3;0S" + xtermSixelDa1, true,
-         false, true, 256, 0, 0},
-        {"plain", plainDa1, true, false, false, 0, 0, 0},
-        {"silent", "", false, false, false, 0, 0, 0},
+        {"kitty", kittyOk + "\x1b[4;680;800t\x1b[6;17;8t" + kittyDa1, true, true, false, 0, 0, 0,
+         17},
+        {"xterm 379, 1024 registers", registers(1024) + registers(1024) +
+         "\x1b[?2;0;480;312S" + xtermSixelDa1, true, false, true, 1024, 1024, 480, 0},
+        {"xterm 379, set to 256", registers(256) + registers(1024) + xtermSixelDa1, true, false,
+         true, 256, 1024, 0, 0},
+        {"xterm.js 6, image addon 0.9", registers(256) + registers(4096) +
+         "\x1b[?2;0;800;680S\x1b[4;680;800t\x1b[6;17;8t\x1b[?25;1$y\x1b[>0;276;0c"
+         "\x1b[?62;4;9;22c", true, false, true, 256, 4096, 800, 17},
+        {"mlterm 3.9: the image size answered as registers", registers(1024) + registers(1024) +
+         "\x1b[?1;3;0S" + xtermSixelDa1, true, false, true, 1024, 1024, 0, 0},
+        {"the maximum refused", registers(16) + "\x1b[?1;2;0S" + xtermSixelDa1, true, false,
+         true, 16, 0, 0, 0},
+        {"no maximum said", registers(256) + "\x1b[?2;3;0S" + xtermSixelDa1, true, false, true,
+         256, 0, 0, 0},
+        {"plain", plainDa1, true, false, false, 0, 0, 0, 0},
+        {"silent", "", false, false, false, 0, 0, 0, 0},
         {"garbage", "\x1b[?xyz\x01\x02\x1b_Gi=4242;EBADF\x1b\\junk\x1b[", false, false, false, 0,
-         0, 0},
+         0, 0, 0},
         {"an error, not OK", "\x1b_Gi=4242;ENOTSUPPORTED:no\x1b\\" + plainDa1, true, false,
-         false, 0, 0, 0},
+         false, 0, 0, 0, 0},
         {"typed keys in between", "abc" + kittyOk + "\r\n" + kittyDa1, true, true, false, 0, 0,
-         0},
-        {"DA1 cut short", "\x1b[?63;4", false, false, false, 0, 0, 0},
+         0, 0},
+        {"DA1 cut short", "\x1b[?63;4", false, false, false, 0, 0, 0, 0},
     };
     for (const auto& c : cases) {
         const TerminalAbilities a = parseReplies(c.replies);
@@ -49,8 +61,65 @@ TEST(TerminalReplies, AreReadWhateverTheyAre)
         EXPECT_EQ(a.kittyGraphics, c.kitty) << c.terminal;
         EXPECT_EQ(a.sixel, c.sixel) << c.terminal;
         EXPECT_EQ(a.colourRegisters, c.registers) << c.terminal;
+        EXPECT_EQ(a.maxColourRegisters, c.maxRegisters) << c.terminal;
         EXPECT_EQ(a.sixelMaxWidth, c.maxWidth) << c.terminal;
         EXPECT_EQ(a.cellHeight, c.cellHeight) << c.terminal;
+        EXPECT_FALSE(a.statusReported) << c.terminal;
+    }
+}
+
+TEST(TerminalReplies, TheSecondWriteIsReadApartFromTheFirst)
+{
+    // Its fence is the operating status report; a DA1 reply in it (a stray one, or the first
+    // write's sent twice) ends nothing and changes nothing the first answers said.
+    TerminalAbilities first = parseReplies(registers(256) + registers(4096) + xtermSixelDa1);
+    const struct {
+        const char* terminal;
+        std::string replies;
+        bool registersSet, fenced, kitty;
+        int registers;
+    } cases[] = {
+        {"registers set", registers(4096) + "\x1b[0n", true, true, false, 4096},
+        {"the setting refused (xterm past its maximum)", "\x1b[?1;3S\x1b[0n", true, true, false,
+         256},
+        {"a stray DA1 first", plainDa1 + kittyOk + "\x1b[0n", false, true, true, 256},
+        {"the fence still to come", xtermSixelDa1 + kittyOk, false, false, true, 256},
+        {"a register reply not asked for", registers(16) + "\x1b[0n", false, true, false, 256},
+    };
+    for (const auto& c : cases) {
+        const TerminalAbilities second = parseReplies(c.replies);
+        EXPECT_EQ(second.statusReported, c.fenced) << c.terminal;
+        const TerminalAbilities both = withSecondAnswers(first, second, c.registersSet);
+        EXPECT_EQ(both.kittyGraphics, c.kitty) << c.terminal;
+        EXPECT_EQ(both.colourRegisters, c.registers) << c.terminal;
+        EXPECT_TRUE(both.sixel && both.answered) << c.terminal;
+        EXPECT_EQ(both.deviceClass, 63) << c.terminal;
+    }
+}
+
+TEST(TerminalReplies, SayHowManyRegistersToAskFor)
+{
+    const struct {
+        const char* terminal;
+        bool sixel, kitty;
+        int registers, maxRegisters, wanted;
+    } cases[] = {
+        {"xterm.js", true, false, 256, 4096, 4096},
+        {"xterm set low", true, false, 16, 1024, 1024},
+        {"WezTerm", true, false, 256, 65536, 4096},
+        {"at its maximum already", true, false, 1024, 1024, 0},
+        {"past 4096 already", true, false, 8192, 65536, 0},
+        {"no maximum said", true, false, 256, 0, 0},
+        {"its own number not said", true, false, 0, 4096, 0},
+        {"no sixel", false, false, 256, 4096, 0},
+        {"kitty images instead", true, true, 256, 4096, 0},
+    };
+    for (const auto& c : cases) {
+        TerminalAbilities a;
+        a.answered = true;
+        a.sixel = c.sixel, a.kittyGraphics = c.kitty;
+        a.colourRegisters = c.registers, a.maxColourRegisters = c.maxRegisters;
+        EXPECT_EQ(registersToAskFor(a), c.wanted) << c.terminal;
     }
 }
 
@@ -163,10 +232,20 @@ TEST(TerminalQuestions, EndWithTheFenceAndCarryTheKittyQuestionsOnlyWhereAsked)
         EXPECT_EQ(queries.find("\x1b[c"), queries.size() - 3) << "one fence only";
         EXPECT_EQ(queries.find("\x1b_G") != std::string::npos, withKitty);
         EXPECT_NE(queries.find("\x1b[?25$p"), std::string::npos) << "the cursor's state";
+        // The registers in force, then their maximum, before any other graphics question.
+        EXPECT_NE(queries.find("\x1b[?1;1;0S\x1b[?1;4;0S\x1b[?2;1;0S"), std::string::npos);
+
+        // The second write: its own fence, no DA1, the setting only where asked for.
+        for (const int registers : {0, 4096}) {
+            const std::string second = secondQuestions(withKitty, registers, "/viewer-1-0", "/tmp/f");
+            EXPECT_EQ(second.substr(second.size() - 4), "\x1b[5n");
+            EXPECT_EQ(second.find("\x1b[c"), std::string::npos);
+            EXPECT_EQ(second.find("\x1b_G") != std::string::npos, withKitty);
+            EXPECT_EQ(second.find("\x1b[?1;3;4096S") != std::string::npos, registers > 0);
+        }
     }
     // The objects' names in base64, each in its own query.
     const std::string queries = kittyQuestions("/viewer-1-0", "/tmp/f");
-    EXPECT_EQ(queries.substr(queries.size() - 3), "\x1b[c");
     EXPECT_NE(queries.find("\x1b_Gi=4243,s=1,v=1,a=q,t=s,f=24;L3ZpZXdlci0xLTA=\x1b\\"),
               std::string::npos);
     EXPECT_NE(queries.find("\x1b_Gi=4244,s=1,v=1,a=q,t=t,f=24;L3RtcC9m\x1b\\"), std::string::npos);
@@ -190,6 +269,10 @@ TEST(TerminalQuestions, KittyQuestionsReachNoTerminalThatPrintsThem)
         {"rxvt", false, KittyQuestions::never},
         {"linux", false, KittyQuestions::never},
         {"tmux-256color", false, KittyQuestions::second},
+        {"foot", false, KittyQuestions::first},
+        {"wezterm", false, KittyQuestions::first},
+        {"xterm-ghostty", false, KittyQuestions::first},
+        {"foot", true, KittyQuestions::never},
     };
     for (const auto& e : environments)
         EXPECT_EQ(whenToAskKitty(e.term, e.insideScreen), e.when) << (e.term ? e.term : "no TERM");
@@ -210,6 +293,29 @@ TEST(TerminalQuestions, KittyQuestionsReachNoTerminalThatPrintsThem)
     };
     for (const auto& t : terminals)
         EXPECT_EQ(printsUnknownStrings(parseReplies(t.replies)), t.prints) << t.terminal;
+}
+
+TEST(TerminalQuestions, WaitLongerWhereTheSessionIsRemote)
+{
+    using Environment = std::map<std::string, const char*>;
+    const struct {
+        Environment environment;
+        bool remote;
+    } cases[] = {
+        {{}, false},
+        {{{"SSH_CONNECTION", "10.0.0.2 52114 10.0.0.1 22"}}, true},
+        {{{"SSH_CLIENT", "10.0.0.2 52114 22"}}, true},
+        {{{"SSH_TTY", "/dev/pts/3"}}, true},
+        {{{"SSH_CONNECTION", ""}, {"DISPLAY", ":0"}}, false},
+        {{{"SSH_AUTH_SOCK", "/tmp/ssh-x/agent.1"}}, false},  // an agent says nothing of the terminal
+    };
+    for (const auto& c : cases) {
+        const bool remote = sessionIsRemote([&](const char* name) -> const char* {
+            const auto found = c.environment.find(name);
+            return found == c.environment.end() ? nullptr : found->second;
+        });
+        EXPECT_EQ(remote, c.remote) << c.environment.size() << " variables";
+    }
 }
 
 TEST(TerminalReplies, SayWhetherTheCursorIsShown)

@@ -247,7 +247,14 @@ void ImageScreen::feed(const std::string& bytes)
 void ImageScreen::controlSequence(char final)
 {
     const bool modeQuestion = final == 'p' && !sequence_.empty() && sequence_.back() == '$';
-    if (final == 'c' || final == 'S' || final == 't' || final == 'm' || modeQuestion)
+    if (final == 'S' && sequence_.rfind("?1;3;", 0) == 0) {  // XTSMGRAPHICS: set the registers
+        const int wanted = std::atoi(sequence_.c_str() + 5);
+        if (registers_ > 0 && wanted >= 1 && wanted <= maxRegisters_)
+            registers_ = wanted;
+        return;
+    }
+    if (final == 'c' || final == 'S' || final == 't' || final == 'm' || modeQuestion ||
+        (final == 'n' && sequence_ == "5"))
         return;  // questions, and colours (no text is expected)
     if (final == 'h' || final == 'l') {
         if (sequence_ == "?25")
@@ -427,6 +434,9 @@ void ImageScreen::sixel(const std::string& body)
         } else if (c == '#') {
             ++i;
             colour = readNumber();
+            if (registers_ > 0 && colour >= registers_)
+                problem("sixel colour register " + std::to_string(colour) + " past the " +
+                        std::to_string(registers_) + " in force");
             if (i < body.size() && body[i] == ';') {  // a definition: ;2;r;g;b in percent
                 ++i;
                 int values[4] = {0, 0, 0, 0};

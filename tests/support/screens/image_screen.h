@@ -63,6 +63,16 @@ public:
     int cursorRow() const { return row_; }
     int cursorColumn() const { return column_; }
 
+    // The sixel colour registers the terminal has, which XTSMGRAPHICS sets up to `maximum` (a
+    // setting past it is refused): a sixel image that uses a register past those in force is a
+    // problem. 0, the default: not checked.
+    void setColourRegisters(int registers, int maximum)
+    {
+        registers_ = registers;
+        maxRegisters_ = maximum;
+    }
+    int colourRegisters() const { return registers_; }
+
     // A sixel colour as a terminal shows it: the percentage the encoder had to round to.
     static std::uint32_t throughPercent(std::uint32_t colour);
 
@@ -85,6 +95,7 @@ private:
     std::string sequence_;
     std::string kittyControl_, kittyPayload_;  // a kitty image arriving in pieces
     int images_ = 0;
+    int registers_ = 0, maxRegisters_ = 0;
     std::vector<std::string> problems_;
     ObjectReader readObject_ = readFromFileSystem;
 

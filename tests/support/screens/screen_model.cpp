@@ -177,9 +177,10 @@ void ScreenModel::controlSequence(char final)
         return;
     }
     // Questions to the terminal (device attributes, graphics attributes, window sizes, a
-    // mode's state) change nothing on the screen.
+    // mode's state, the operating status) change nothing on the screen.
     const bool modeQuestion = final == 'p' && !sequence_.empty() && sequence_.back() == '$';
-    if (final == 'c' || final == 'S' || (final == 't' && !privateMode) || modeQuestion)
+    if (final == 'c' || final == 'S' || (final == 't' && !privateMode) || modeQuestion ||
+        (final == 'n' && sequence_ == "5"))
         return;
     if (privateMode) {
         problem("unknown sequence CSI " + sequence_ + final);

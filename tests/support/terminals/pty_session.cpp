@@ -69,7 +69,8 @@ void PtySession::start(const std::string& program, const std::string& directory,
             variables.push_back(entry);
     }
     for (const auto& own : environment_)
-        variables.push_back(own.first + "=" + own.second);
+        if (!own.second.empty())
+            variables.push_back(own.first + "=" + own.second);
     std::vector<char*> envp;
     for (std::string& variable : variables)
         envp.push_back(&variable[0]);
@@ -115,7 +116,8 @@ void PtySession::setEnvironment(const std::string& name, const std::string& valu
 
 std::string PtySession::plainTerminal(const std::string& piece)
 {
-    return piece.find("\x1b[c") != std::string::npos ? "\x1b[?62;22c" : "";
+    return std::string(piece.find("\x1b[c") != std::string::npos ? "\x1b[?62;22c" : "") +
+           (piece.find("\x1b[5n") != std::string::npos ? "\x1b[0n" : "");
 }
 
 void PtySession::type(const std::string& keys)
@@ -160,10 +162,47 @@ int PtySession::pendingInput() const
     return ioctl(slave_, FIONREAD, &count) == 0 ? count : -1;
 }
 
+void PtySession::answer(const std::string& reply)
+{
+    // Each piece is read by the program before the next is sent (up to a few ms for a byte,
+    // 100 ms for a part), so that every one arrives in a read of its own, however loaded the
+    // machine.
+    std::size_t from = 0;
+    while (from < reply.size()) {
+        const std::size_t end = std::min(reply.find('\0', from), reply.size());
+        const std::size_t step = trickle_ ? std::min<std::size_t>(1, end - from) : end - from;
+        if (step > 0)
+            type(reply.substr(from, step));
+        from += step;
+        const bool partEnds = from == end && end < reply.size();
+        from += partEnds;
+        for (int waited = 0; (trickle_ || partEnds) && waited < (partEnds ? 2000 : 100) &&
+                             pendingInput() > 0;
+             ++waited)
+            usleep(50);
+    }
+}
+
+void PtySession::typeDueReplies()
+{
+    while (!delayed_.empty() && delayed_.front().first <= std::chrono::steady_clock::now()) {
+        answer(delayed_.front().second);
+        delayed_.pop_front();
+    }
+}
+
 bool PtySession::readSome(std::chrono::milliseconds limit)
 {
+    typeDueReplies();
+    if (!delayed_.empty())
+        limit = std::max(std::chrono::milliseconds(0),
+                         std::min(limit, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             delayed_.front().first -
+                                             std::chrono::steady_clock::now())));
     pollfd readable{master_, POLLIN, 0};
-    if (poll(&readable, 1, int(limit.count())) <= 0)
+    const int ready = poll(&readable, 1, int(limit.count()));
+    typeDueReplies();
+    if (ready <= 0)
         return false;
     char buffer[1 << 16];
     const ssize_t n = read(master_, buffer, sizeof buffer);
@@ -182,15 +221,10 @@ bool PtySession::readSome(std::chrono::milliseconds limit)
     }
     if (responder_) {
         const std::string reply = responder_(std::string(buffer, std::size_t(n)));
-        // Each byte is read by the program before the next is sent (up to a few ms), so that
-        // every one arrives in a read of its own, however loaded the machine.
-        for (std::size_t i = 0; trickle_ && i < reply.size(); ++i) {
-            type(reply.substr(i, 1));
-            for (int waited = 0; waited < 100 && pendingInput() > 0; ++waited)
-                usleep(50);
-        }
-        if (!trickle_ && !reply.empty())
-            type(reply);
+        if (!reply.empty() && delay_.count() > 0)
+            delayed_.emplace_back(std::chrono::steady_clock::now() + delay_, reply);
+        else if (!reply.empty())
+            answer(reply);
     }
     lastOutputAt_ = std::chrono::steady_clock::now();  // after the terminal has dealt with it
     return true;

@@ -7,6 +7,7 @@
 #include <termios.h>
 
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -32,8 +33,9 @@ public:
                Input input = Input::terminal, const std::vector<std::string>& arguments = {},
                Output output = Output::files);
 
-    // The program's environment, as it inherits the test's, but for TERM: xterm-256color unless
-    // set here, so that what it asks does not depend on where the tests run.
+    // The program's environment, as it inherits the test's, but for TERM (xterm-256color unless
+    // set here) and the variables of an ssh session (unset unless set here), so that what it
+    // asks and how long it waits do not depend on where the tests run. An empty value unsets.
     void setEnvironment(const std::string& name, const std::string& value);
 
     void type(const std::string& keys);
@@ -41,13 +43,18 @@ public:
     std::size_t typeSome(const std::string& bytes);
 
     // What the terminal answers to what the program writes: given each new piece of output,
-    // the bytes to send back. By default a plain text terminal: it answers the device
-    // attributes query (without sixel) and nothing else.
+    // the bytes to send back; a NUL among them ends a part, and the next part goes once the
+    // program has read it (an answer that comes in two writes). By default a plain text terminal: it answers the device
+    // attributes query (without sixel) and the operating status report, and nothing else.
     using Responder = std::function<std::string(const std::string& piece)>;
     void answerWith(Responder responder) { responder_ = std::move(responder); }
     // Replies go one byte at a time, each once the program has read the one before, as over
     // a slow line.
     void answerByteByByte() { trickle_ = true; }
+    // Replies go `delay` after the output that asked for them was read, as across a link whose
+    // round trip takes that long; the program's output is read meanwhile.
+    void answerAfter(std::chrono::milliseconds delay) { delay_ = delay; }
+    bool repliesPending() const { return !delayed_.empty(); }
     // The terminal gets the output no faster than a link of `bytesPerSecond` carries it, as
     // one on another machine would (0, the default: as fast as it reads).
     void drainAt(double bytesPerSecond) { drainRate_ = bytesPerSecond; }
@@ -80,6 +87,8 @@ public:
 
 private:
     bool readSome(std::chrono::milliseconds limit);
+    void typeDueReplies();
+    void answer(const std::string& reply);
     bool reap(bool block);
     void drain();
 
@@ -91,8 +100,11 @@ private:
     Responder responder_ = plainTerminal;
     bool trickle_ = false;
     double drainRate_ = 0;
+    std::chrono::milliseconds delay_{0};
+    std::deque<std::pair<std::chrono::steady_clock::time_point, std::string>> delayed_;
     std::chrono::steady_clock::time_point linkFree_{};  // when the link has carried what was read
     std::chrono::steady_clock::time_point lastOutputAt_{};
     std::string outPath_, errPath_;
-    std::vector<std::pair<std::string, std::string>> environment_{{"TERM", "xterm-256color"}};
+    std::vector<std::pair<std::string, std::string>> environment_{
+        {"TERM", "xterm-256color"}, {"SSH_CONNECTION", ""}, {"SSH_CLIENT", ""}, {"SSH_TTY", ""}};
 };

@@ -4,6 +4,18 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+std::string operatingStatus(const std::string& piece)
+{
+    return piece.find("\x1b[5n") != std::string::npos ? "\x1b[0n" : "";
+}
+
+}  // namespace
+
 std::string kittyTerminal(const std::string& piece)
 {
     std::string reply;
@@ -14,7 +26,7 @@ std::string kittyTerminal(const std::string& piece)
             reply += std::string("\x1b_Gi=") + local + ";EBADF:Failed to open file\x1b\\";
     if (piece.find("\x1b[c") != std::string::npos)
         reply += "\x1b[?62;c";
-    return reply;
+    return reply + operatingStatus(piece);
 }
 
 std::string sixelTerminal(const std::string& piece)
@@ -22,17 +34,57 @@ std::string sixelTerminal(const std::string& piece)
     return sixelTerminalWith(1024)(piece);
 }
 
-PtySession::Responder sixelTerminalWith(int registers)
+PtySession::Responder sixelTerminalWith(int registers, int maximum, bool refuses,
+                                        std::shared_ptr<int> registersNow)
 {
-    return [registers](const std::string& piece) {
+    if (!registersNow)
+        registersNow = std::make_shared<int>();
+    *registersNow = registers;
+    maximum = std::max(maximum, registers);
+    return [registersNow, maximum, refuses](const std::string& piece) {
+        // The replies in the order of the questions: XTSMGRAPHICS, then DA1, then DSR 5.
         std::string reply;
-        if (piece.find("\x1b[?1;1;0S") != std::string::npos)
-            reply += "\x1b[?1;0;" + std::to_string(registers) + "S";
-        if (piece.find("\x1b[?2;1;0S") != std::string::npos)
-            reply += "\x1b[?2;0;1000;1000S";
+        const std::string number = "\x1b[?1;0;";
+        for (std::size_t at = piece.find("\x1b[?"); at != std::string::npos;
+             at = piece.find("\x1b[?", at + 1)) {
+            const std::string rest = piece.substr(at + 3, 20);
+            if (rest.rfind("1;1;0S", 0) == 0) {
+                reply += number + std::to_string(*registersNow) + "S";
+            } else if (rest.rfind("1;4;0S", 0) == 0) {
+                reply += number + std::to_string(maximum) + "S";
+            } else if (rest.rfind("1;3;", 0) == 0) {
+                const int wanted = std::atoi(rest.c_str() + 4);
+                if (refuses || wanted < 1 || wanted > maximum) {
+                    reply += "\x1b[?1;3S";
+                } else {
+                    *registersNow = wanted;
+                    reply += number + std::to_string(wanted) + "S";
+                }
+            } else if (rest.rfind("2;1;0S", 0) == 0) {
+                reply += "\x1b[?2;0;1000;1000S";
+            }
+        }
         if (piece.find("\x1b[c") != std::string::npos)
             reply += "\x1b[?63;1;2;4;6;9;15;16;17;18;21;22;28c";
-        return reply;
+        return reply + operatingStatus(piece);
+    };
+}
+
+PtySession::Responder repeatingFirstFence(PtySession::Responder terminal)
+{
+    auto firstFence = std::make_shared<std::string>();
+    auto asked = std::make_shared<int>(0);
+    return [terminal, firstFence, asked](const std::string& piece) {
+        std::string reply = terminal(piece);
+        if (piece.find("\x1b[c") == std::string::npos && piece.find("\x1b[5n") == std::string::npos)
+            return reply;
+        if (++*asked == 1) {
+            const std::size_t fence = reply.rfind("\x1b[?");
+            if (fence != std::string::npos && reply.back() == 'c')
+                *firstFence = reply.substr(fence);
+            return reply;
+        }
+        return *asked == 2 ? *firstFence + std::string(1, '\0') + reply : reply;
     };
 }
 
@@ -45,7 +97,7 @@ std::string rxvtTerminal(const std::string& piece)
         reply += "\x1b[>85;95;0c";
     if (piece.find("\x1b[c") != std::string::npos)
         reply += "\x1b[?1;2c";
-    return reply;
+    return reply + operatingStatus(piece);
 }
 
 std::string hiddenCursorTerminal(const std::string& piece)
@@ -119,7 +171,7 @@ struct LocalKittyTerminal::State {
                                                               : unfinished.size());
         if (piece.find("\x1b[c") != std::string::npos)
             reply += "\x1b[?62;c";
-        return reply;
+        return reply + operatingStatus(piece);
     }
 };
 

@@ -10,12 +10,22 @@
 #include "image_screen.h"
 #include "pty_session.h"
 
+// Every one of them answers the operating status report (DSR 5) as real terminals do.
+
 // kitty 0.26 elsewhere (over ssh): graphics OK, but it cannot read this machine's shared memory
 // or files, and says so.
 std::string kittyTerminal(const std::string& piece);
 std::string sixelTerminal(const std::string& piece);  // xterm -ti vt340, 1024 registers
-// The same with another number of colour registers (xterm's numColorRegisters).
-PtySession::Responder sixelTerminalWith(int registers);
+// The same with another number of colour registers (xterm's numColorRegisters), which can be
+// set up to `maximum` (xterm.js: 256 of 4096), answering each setting with the number then in
+// force, or a failure past the maximum, as xterm does; `refuses`: it answers every setting with
+// a failure. registersNow(), where given, tells the number in force at any time.
+PtySession::Responder sixelTerminalWith(int registers, int maximum = 0, bool refuses = false,
+                                        std::shared_ptr<int> registersNow = nullptr);
+// `terminal`, but for the device attributes reply to its first write, which it sends again,
+// unasked, just before its answers to the next one, in a write of its own (a stray or
+// repeated DA1 reply).
+PtySession::Responder repeatingFirstFence(PtySession::Responder terminal);
 // rxvt-unicode 9.30: it says who it is (DA2) and that its cursor is shown; it would print
 // the kitty questions as text.
 std::string rxvtTerminal(const std::string& piece);
