@@ -43,7 +43,6 @@ PaintingTerminal::PixelRows ShownWatch::look(const Surface& surface, int width, 
     const int column =
         first + int(std::uint64_t(phase_) * std::uint64_t(last - first + 1) >> 32);
     phase_ += goldenStep;
-    lastColumn_ = column;
 
     // The column's painted rows, each to be read back; what it holds before the reading is
     // the colour painted with each channel half the scale away, so that a pixel not read

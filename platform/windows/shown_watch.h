@@ -40,9 +40,6 @@ public:
     PaintingTerminal::PixelRows look(const Surface& surface, int width, int height, bool showed,
                                      const ReadColumn& read);
 
-    // The columns looked at so far, in turn (the tests' view of how they spread).
-    int lastColumn() const { return lastColumn_; }
-
 private:
     bool shows(std::uint32_t read, std::uint32_t painted) const;
 
@@ -51,6 +48,5 @@ private:
     int interval_ = 2;  // quiet looks between two checks
     bool lostBefore_ = false;
     std::uint32_t phase_ = 0;  // where in the painted columns the next check looks
-    int lastColumn_ = -1;
     std::vector<std::uint32_t> read_;
 };
