@@ -42,13 +42,19 @@ bool Presentation::windowKeeps(const CellGeometry& cells)
     return window_.rows == cells.rows && window_.columns == cells.columns;
 }
 
-void Presentation::present()
+bool Presentation::present()
 {
     // The window may have been resized since the surface was made or since the last look:
     // never draw past its edges.
     noteWindow(windowNow());
     const CellGeometry cells = window_;
     const int textRows = int(painted_.size());
+    // What the window lost of what it showed is shown again, as far as it was painted.
+    const PaintingTerminal::PixelRows lost = terminal_.lostRows();
+    for (int row = std::max(lost.top, 0) / cells.cellHeight;
+         row < textRows && row * cells.cellHeight < lost.bottom; ++row)
+        if (painted_[std::size_t(row)])
+            pending_[std::size_t(row)] = true;
     rows_.clear();
     for (int row = 0; row < textRows; ++row) {
         bool changed = false;
@@ -63,7 +69,7 @@ void Presentation::present()
         }
     }
     if (rows_.empty() || terminalGone_)
-        return;
+        return false;
 
     cut_ = false;
     terminal_.beginPaint();
@@ -80,6 +86,7 @@ void Presentation::present()
     for (std::size_t i = cut_ ? 0 : shown; i < pieces_.size(); ++i)
         for (int row = pieces_[i].firstRow; row <= pieces_[i].lastRow; ++row)
             pending_[std::size_t(row)] = true;
+    return true;
 }
 
 void Presentation::cutIntoPieces(const CellGeometry& cells)

@@ -21,9 +21,9 @@ public:
     Presentation(const Presentation&) = delete;
     Presentation& operator=(const Presentation&) = delete;
 
-    // One look: the rows that changed (or that a stop or a resize kept from the terminal) are
-    // shown, as far as the window allows.
-    void present();
+    // One look: the rows that changed (or that a stop or a resize kept from the terminal, or
+    // that the window lost) are shown, as far as the window allows. Whether there were any.
+    bool present();
 
 private:
     // Some adjacent text rows as the encoder shows them.

@@ -13,6 +13,8 @@
 // since it last looked. A large picture appears band by band as its rows are painted; the last
 // pixel is on screen within a tick or two, whatever the program does next (it usually waits
 // for Enter); and whatever is still unshown when the canvas closes is shown before it does.
+// While nothing changes, it looks less often (a tenth of a second): pixels painted after such
+// a pause wait that long for their first look.
 class Presenter {
 public:
     // `cells` gives the cell size in pixels; the window's size is asked anew each time.

@@ -1,8 +1,9 @@
 // The three Win32 operations the viewer paints through, and their types.
 //
-// On Windows they are the system's own (user32, gdi32, kernel32) where the console window
-// shows what GDI draws; where the console is hosted by a terminal (a pseudo-console), which
-// never shows it, the painting goes to that terminal instead (platform/windows/). Elsewhere
+// On Windows the program's pixels go into a surface that a thread of its own shows: on the
+// console window with the system's GDI (user32, gdi32, kernel32) where the window shows what
+// GDI draws, on the terminal where the console is hosted by one (a pseudo-console), which never
+// shows it (platform/windows/). Elsewhere
 // this program's console canvas provides them under the same names and signatures, painting
 // the terminal the program runs in (console/console_window.cpp). This is the one place that
 // tells the systems apart.
@@ -22,7 +23,7 @@
 #include <windows.h>
 
 // The program's calls go to the functions that decide between the console window and the
-// terminal; those call the system's own.
+// terminal.
 #include "platform/windows/console_paint.h"
 #define GetConsoleWindow viewerGetConsoleWindow
 #define GetDC viewerGetDC

@@ -55,6 +55,16 @@ public:
     // its rows must be shown anew, rather than for good.
     virtual bool presentationCut() const { return false; }
 
+    // Pixel rows [top, bottom) of the window.
+    struct PixelRows {
+        int top = 0, bottom = 0;
+    };
+    // Asked at the start of every look: rows the window no longer shows as they were shown
+    // (drawn over by something else since), whose painted text rows that look shows again.
+    // A terminal keeps what it was sent: none. A window drawn on directly (a classic Windows
+    // console's, platform/windows/) may lose it to the console's own repaints.
+    virtual PixelRows lostRows() { return PixelRows{}; }
+
 private:
     std::atomic<bool> cursorHidden_{false};
 };

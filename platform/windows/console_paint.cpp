@@ -11,6 +11,8 @@
 #include "console/surface/surface.h"
 #include "console/terminal/terminal_probe.h"
 #include "console/terminal_windows/windows_terminal.h"
+#include "platform/windows/blit_encoder.h"
+#include "platform/windows/gdi_window.h"
 #include "platform/windows/paint_target.h"
 
 namespace {
@@ -54,15 +56,44 @@ std::unique_ptr<Encoder> encoderFor(const CanvasChoice& choice)
     return std::make_unique<HalfBlockEncoder>();
 }
 
-// The terminal canvas: made at the first call that needs it, undone when the program ends
-// (the presenter shows the last pixels and stops, then the surface goes, then the console
-// gets its modes back), in reverse order of these declarations.
+// The canvas, on the terminal or on the console window: made at the first call that needs it,
+// undone when the program ends (the presenter shows the last pixels and stops, then the
+// window's painting goes, then the surface, then the console gets its modes back), in reverse
+// order of these declarations.
 HWND__ canvasWindow;
 HDC__ canvasContext;
 HDC__ nowhere;  // for no window: every pixel lies outside it
 std::unique_ptr<WindowsTerminal> terminal;
 std::unique_ptr<Surface> surface;
+std::unique_ptr<GdiWindow> gdiWindow;
 std::unique_ptr<Presenter> presenter;
+
+// The terminal canvas: the terminal asked what it shows, the surface the size it says.
+void startTerminalCanvas()
+{
+    const TerminalAbilities abilities =
+        parseReplies(terminal->ask(firstQuestions(false).c_str(), answered,
+                                   sessionIsRemote(std::getenv) ? remoteLimit : localLimit));
+    terminal->keepCursorHidden(abilities.cursor == TerminalAbilities::Cursor::hidden);
+    const CanvasChoice choice = chooseCanvas(terminal->size(), abilities);
+    surface = std::make_unique<Surface>(choice.width, choice.height);
+    presenter =
+        std::make_unique<Presenter>(*terminal, *surface, encoderFor(choice), choice.cells);
+}
+
+// The console window's canvas: the surface as large as the client area is now (GDI clips
+// what lies outside it), shown on the window by blits, a pixel a cell.
+void startWindowCanvas(HWND window)
+{
+    RECT client{};
+    GetClientRect(window, &client);
+    const int width = client.right - client.left, height = client.bottom - client.top;
+    surface = std::make_unique<Surface>(width, height);
+    gdiWindow = std::make_unique<GdiWindow>(window, *surface);
+    presenter = std::make_unique<Presenter>(*gdiWindow, *surface,
+                                            std::make_unique<BlitEncoder>(*gdiWindow),
+                                            CellGeometry{1, 1, width, height});
+}
 
 }  // namespace
 
@@ -82,17 +113,11 @@ HDC viewerGetDC(HWND window)
 {
     if (!window)
         return &nowhere;
-    if (window != &canvasWindow)
-        return GetDC(window);
     if (!surface) {
-        const TerminalAbilities abilities =
-            parseReplies(terminal->ask(firstQuestions(false).c_str(), answered,
-                                       sessionIsRemote(std::getenv) ? remoteLimit : localLimit));
-        terminal->keepCursorHidden(abilities.cursor == TerminalAbilities::Cursor::hidden);
-        const CanvasChoice choice = chooseCanvas(terminal->size(), abilities);
-        surface = std::make_unique<Surface>(choice.width, choice.height);
-        presenter = std::make_unique<Presenter>(*terminal, *surface, encoderFor(choice),
-                                                choice.cells);
+        if (window == &canvasWindow)
+            startTerminalCanvas();
+        else
+            startWindowCanvas(window);
     }
     return &canvasContext;
 }
@@ -101,7 +126,5 @@ COLORREF viewerSetPixel(HDC canvas, int x, int y, COLORREF colour)
 {
     if (canvas == &canvasContext)
         return surface->set(x, y, colour) ? colour & 0xFFFFFF : CLR_INVALID;
-    if (canvas == &nowhere || !canvas)
-        return CLR_INVALID;
-    return SetPixel(canvas, x, y, colour);
+    return CLR_INVALID;  // no window, or no canvas of ours
 }

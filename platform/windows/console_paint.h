@@ -1,7 +1,9 @@
 // GetConsoleWindow, GetDC and SetPixel as the viewer has them on Windows (platform/win32.h
-// gives the program these under the system's names): the system's own where the console
-// window shows GDI drawing, the terminal canvas where it does not (a pseudo-console: Windows
-// Terminal, VS Code, sshd). Decided once, at the first call.
+// gives the program these under the system's names). Either way the pixels go into a surface
+// that a presenter thread shows every tick: on the console window itself, blitted with GDI,
+// where the window shows GDI drawing (a classic console window); on the terminal that hosts
+// the console where it does not (a pseudo-console: Windows Terminal, VS Code, sshd). Decided
+// once, at the first call.
 #pragma once
 
 #include <windows.h>
@@ -10,10 +12,11 @@
 // stands for the terminal; null where the process has no console.
 HWND viewerGetConsoleWindow();
 
-// The system's device context for a window of the system's; the canvas for the canvas's
-// window, asked what the terminal shows first; for no window, a canvas that paints nothing.
+// The canvas, made at the first call: on the console window, as large as its client area
+// then; on the terminal, asked what it shows first. For no window, a canvas that paints
+// nothing.
 HDC viewerGetDC(HWND window);
 
-// The system's SetPixel on a device context of the system's; on the canvas, the pixel stored
-// for the presenter to show (CLR_INVALID outside the window).
+// On the canvas, the pixel stored for the presenter to show; CLR_INVALID outside it (past the
+// client area or the terminal's window), and on anything else.
 COLORREF viewerSetPixel(HDC canvas, int x, int y, COLORREF colour);
