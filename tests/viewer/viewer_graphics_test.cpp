@@ -6,6 +6,7 @@
 
 #include <signal.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -13,7 +14,6 @@
 #include <functional>
 #include <iterator>
 #include <memory>
-#include <regex>
 
 #include "bitmap_bytes.h"
 #include "child_process.h"
@@ -272,9 +272,33 @@ TEST(ViewerOnGraphicsTerminals, SmallSixelPicturesAreTheirImagesAndNothingElse)
 {
     // Pictures of one text row (one piece a look) and of two: each presentation is its
     // prologue, images each at its cell, and its epilogue; every pixel shows.
-    const std::regex presentation("\x1b" "7\x1b\\[\\?25l\x1b\\[0m"
-                                  "(\x1b\\[[0-9]+;[0-9]+H\x1bP[ -~]*\x1b\\\\)+"
-                                  "\x1b\\[0m\x1b" "8\x1b\\[\\?25h");
+    auto presentations = [](const std::string& out) {
+        std::size_t at = 0;
+        auto take = [&](const std::string& text) {
+            const bool there = out.compare(at, text.size(), text) == 0;
+            at += there ? text.size() : 0;
+            return there;
+        };
+        auto digits = [&] {
+            const std::size_t from = at;
+            while (at < out.size() && std::isdigit((unsigned char)out[at]))
+                ++at;
+            return at > from;
+        };
+        while (at < out.size() && out.compare(at, std::string::npos, "\r\n") != 0) {
+            if (!take("\x1b" "7\x1b[?25l\x1b[0m"))
+                return "no prologue at byte " + std::to_string(at);
+            do {  // the cursor placed, then an image of nothing but printable bytes
+                if (!take("\x1b[") || !digits() || !take(";") || !digits() || !take("H\x1bP"))
+                    return "no image at byte " + std::to_string(at);
+                while (at < out.size() && out[at] >= ' ' && out[at] <= '~')
+                    ++at;
+                if (!take("\x1b\\"))
+                    return "an image not ended at byte " + std::to_string(at);
+            } while (!take("\x1b[0m\x1b" "8\x1b[?25h"));
+        }
+        return std::string();
+    };
     const struct {
         int width, height, registers;
         Window window;
@@ -291,10 +315,7 @@ TEST(ViewerOnGraphicsTerminals, SmallSixelPicturesAreTheirImagesAndNothingElse)
             sixelTerminalWith(c.registers), ImageScreen::throughPercent,
             (c.window.rows - 1) * c.window.cellHeight, ImageScreen::readFromFileSystem, c.window,
             fewColourBitmap(c.width, c.height, std::min(c.registers, c.width * c.height))));
-        std::smatch match;
-        for (std::string rest = output; rest != "" && rest != "\r\n"; rest = match.suffix())
-            ASSERT_TRUE(std::regex_search(rest, match, presentation) && match.position(0) == 0)
-                << rest.size() << " bytes that are no presentation: " << rest.substr(0, 80);
+        EXPECT_EQ(presentations(output), "");
     }
 }
 
