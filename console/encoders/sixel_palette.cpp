@@ -228,45 +228,56 @@ void SixelPalette::choose(const Surface& surface, int left, int top, int width, 
     numberByUse();
 }
 
+namespace {
+
+// Calls `visit` with the colour of each painted pixel of a rectangle of the surface.
+template <typename Visit>
+void eachPainted(const Surface& surface, int left, int top, int width, int height, Visit visit)
+{
+    for (int y = top; y < top + height; ++y)
+        for (int x = left; x < left + width; ++x) {
+            const std::uint32_t pixel = surface.get(x, y);
+            if (pixel != 0)
+                visit(pixel & 0xFFFFFF);
+        }
+}
+
+}  // namespace
+
 void SixelPalette::gatherCells(const Surface& surface, int left, int top, int width, int height)
 {
     for (const int key : cellKey_)
         cellTable_[key] = 0;
     cellKey_.clear();
     points_.clear();
-    for (int y = top; y < top + height; ++y)
-        for (int x = left; x < left + width; ++x) {
-            const std::uint32_t pixel = surface.get(x, y);
-            if (pixel == 0)
-                continue;
-            const std::uint32_t colour = pixel & 0xFFFFFF;
-            const int key = cellOf(colour);
-            int at = cellTable_[key] - 1;
-            if (at < 0) {
-                at = int(points_.size());
-                cellTable_[key] = at + 1;
-                cellKey_.push_back(key);
-                points_.push_back(Point{0, 0, {0, 0, 0}});
-            }
-            Point& cell = points_[std::size_t(at)];
-            ++cell.count;
-            cell.sum[0] += colour & 0xFF;
-            cell.sum[1] += colour >> 8 & 0xFF;
-            cell.sum[2] += colour >> 16 & 0xFF;
+    eachPainted(surface, left, top, width, height, [this](std::uint32_t colour) {
+        const int key = cellOf(colour);
+        int at = cellTable_[key] - 1;
+        if (at < 0) {
+            at = int(points_.size());
+            cellTable_[key] = at + 1;
+            cellKey_.push_back(key);
+            points_.push_back(Point{0, 0, {0, 0, 0}});
         }
+        Point& cell = points_[std::size_t(at)];
+        ++cell.count;
+        cell.sum[0] += colour & 0xFF;
+        cell.sum[1] += colour >> 8 & 0xFF;
+        cell.sum[2] += colour >> 16 & 0xFF;
+    });
     for (Point& cell : points_)
         cell.colour = rgb(int((cell.sum[0] + cell.count / 2) / cell.count),
                           int((cell.sum[1] + cell.count / 2) / cell.count),
                           int((cell.sum[2] + cell.count / 2) / cell.count));
 }
 
-int SixelPalette::findColour(std::uint32_t colour) const
+std::size_t SixelPalette::slotOf(std::uint32_t colour) const
 {
     const std::size_t mask = colourSlots_.size() - 1;
     std::size_t at = (colour * 2654435761u) & mask;
     while (colourSlots_[at] >= 0 && points_[std::size_t(colourSlots_[at])].colour != colour)
         at = (at + 1) & mask;
-    return colourSlots_[at];
+    return at;
 }
 
 void SixelPalette::gatherColours(const Surface& surface, int left, int top, int width, int height)
@@ -277,21 +288,14 @@ void SixelPalette::gatherColours(const Surface& surface, int left, int top, int 
         size *= 2;
     colourSlots_.assign(size, -1);
     points_.clear();
-    for (int y = top; y < top + height; ++y)
-        for (int x = left; x < left + width; ++x) {
-            const std::uint32_t pixel = surface.get(x, y);
-            if (pixel == 0)
-                continue;
-            const std::uint32_t colour = pixel & 0xFFFFFF;
-            std::size_t at = (colour * 2654435761u) & (size - 1);
-            while (colourSlots_[at] >= 0 && points_[std::size_t(colourSlots_[at])].colour != colour)
-                at = (at + 1) & (size - 1);
-            if (colourSlots_[at] < 0) {
-                colourSlots_[at] = int(points_.size());
-                points_.push_back(Point{colour, 0, {0, 0, 0}});
-            }
-            ++points_[std::size_t(colourSlots_[at])].count;
+    eachPainted(surface, left, top, width, height, [this](std::uint32_t colour) {
+        const std::size_t at = slotOf(colour);
+        if (colourSlots_[at] < 0) {
+            colourSlots_[at] = int(points_.size());
+            points_.push_back(Point{colour, 0, {0, 0, 0}});
         }
+        ++points_[std::size_t(colourSlots_[at])].count;
+    });
     for (Point& point : points_)
         for (int c = 0; c < 3; ++c)
             point.sum[c] = std::uint32_t(channel(point.colour, c)) * point.count;
@@ -561,7 +565,7 @@ void SixelPalette::match(const Surface& surface, int left, int y, int width, int
         // out: its row is marked changed again, and the next look shows it.
         const std::uint32_t colour = pixel & 0xFFFFFF;
         if (exact_) {
-            const int point = findColour(colour);
+            const int point = colourSlots_[slotOf(colour)];
             registers[x] = point < 0 ? -1 : registerOf_[std::size_t(point)];
             continue;
         }

@@ -38,7 +38,8 @@ private:
 
     void gatherCells(const Surface& surface, int left, int top, int width, int height);
     void gatherColours(const Surface& surface, int left, int top, int width, int height);
-    int findColour(std::uint32_t colour) const;  // a colour's point, from gatherColours
+    // The slot of the exact colours' table where a colour is, or would be.
+    std::size_t slotOf(std::uint32_t colour) const;
     void medianCut(int wanted);
     void refine();
     void showable();

@@ -15,26 +15,11 @@
 #include "console/encoders/kitty_local_encoder.h"
 #include "console/encoders/sixel_encoder.h"
 #include "console/terminal/image_handover.h"
+#include "fuzz_input.h"
 #include "image_screen.h"
 #include "screen_model.h"
 
 namespace {
-
-void check(bool holds, const std::string& what)
-{
-    if (!holds) {
-        std::fprintf(stderr, "encoders fuzzer: %s\n", what.c_str());
-        std::abort();
-    }
-}
-
-// Reads the input a byte at a time; 0 once it is used up.
-struct Input {
-    const std::uint8_t* data;
-    std::size_t size, at = 0;
-    unsigned byte() { return at < size ? data[at++] : 0; }
-    int in(int low, int high) { return low + int(byte() % unsigned(high - low + 1)); }
-};
 
 // Paints from the input: a palette, then for each pixel an index into it, 0 for unpainted.
 // Returns the number of distinct colours painted.

@@ -22,23 +22,9 @@
 #include "console/encoders/sixel_encoder.h"
 #include "console/presentation.h"
 #include "console/terminal/image_handover.h"
+#include "fuzz_input.h"
 
 namespace {
-
-void check(bool holds, const std::string& what)
-{
-    if (!holds) {
-        std::fprintf(stderr, "presenter fuzzer: %s\n", what.c_str());
-        std::abort();
-    }
-}
-
-struct Input {
-    const std::uint8_t* data;
-    std::size_t size, at = 0;
-    unsigned byte() { return at < size ? data[at++] : 0; }
-    int in(int low, int high) { return low + int(byte() % unsigned(high - low + 1)); }
-};
 
 const std::string prologue = PaintingTerminal::paintPrologue;
 const std::string epilogue = PaintingTerminal::paintEpilogue;

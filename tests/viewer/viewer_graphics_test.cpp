@@ -76,6 +76,18 @@ struct Setting {
     int registers = 0, settableTo = 0;
 };
 
+// Starts the viewer in `dir`, answered by `terminal` as `setting` says.
+void startViewer(PtySession& session, PtySession::Responder terminal, const TempDir& dir,
+                 const Setting& setting)
+{
+    session.answerWith(std::move(terminal));
+    session.answerAfter(setting.delay);
+    session.setEnvironment("TERM", setting.term);
+    if (setting.ssh)
+        session.setEnvironment("SSH_CONNECTION", "10.0.0.2 52114 10.0.0.1 22");
+    session.start(VIEWER_PATH, dir.path());
+}
+
 // Runs the viewer on the picture (the sample, unless given) until the screen shows it as
 // `shown` allows (checked on the rows above `shownHeight`), then presses Enter; returns all
 // the terminal got.
@@ -90,12 +102,7 @@ std::string runOnGraphicsTerminal(PtySession::Responder terminal,
     dir.write("Painting.bmp", picture);
     PtySession session(window.columns, window.rows, window.columns * window.cellWidth,
                        window.rows * window.cellHeight);
-    session.answerWith(std::move(terminal));
-    session.answerAfter(setting.delay);
-    session.setEnvironment("TERM", setting.term);
-    if (setting.ssh)
-        session.setEnvironment("SSH_CONNECTION", "10.0.0.2 52114 10.0.0.1 22");
-    session.start(VIEWER_PATH, dir.path());
+    startViewer(session, std::move(terminal), dir, setting);
 
     auto screenOf = [&](const std::string& out) {
         ImageScreen screen(window.columns, window.rows, window.cellWidth, window.cellHeight);
@@ -157,12 +164,7 @@ std::string runOnTextTerminal(PtySession::Responder terminal, const std::string&
     TempDir dir;
     dir.write("Painting.bmp", picture);
     PtySession session(columns, rows, columns * cellWidth, rows * cellHeight);
-    session.answerWith(std::move(terminal));
-    session.answerAfter(setting.delay);
-    session.setEnvironment("TERM", setting.term);
-    if (setting.ssh)
-        session.setEnvironment("SSH_CONNECTION", "10.0.0.2 52114 10.0.0.1 22");
-    session.start(VIEWER_PATH, dir.path());
+    startViewer(session, std::move(terminal), dir, setting);
     const std::vector<std::uint32_t> want = expectedScreen(picture, columns, rows);
     auto screenOf = [&](const std::string& out) {
         ScreenModel screen(columns, rows);
