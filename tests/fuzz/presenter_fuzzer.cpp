@@ -68,20 +68,26 @@ struct Record {
 class RecordingTerminal final : public PaintingTerminal {
 public:
     RecordingTerminal(Record& record, Input& in, Window window)
-        : record_(record), in_(in), window_(window)
+        : record_(record), in_(in), window_(window), seen_(window)
     {
     }
     bool scripted = true;
 
-    Size size() const override { return Size{window_.columns, window_.rows, 0, 0}; }
+    // A resize is recorded where the presenter can see it: sizes it never saw between two
+    // looks at the window (narrowed and widened back) are not, as no program could tell.
+    Size size() const override
+    {
+        if (!(window_ == seen_))
+            record_.events.push_back(Event{Event::resize, "", window_});
+        seen_ = window_;
+        return Size{window_.columns, window_.rows, 0, 0};
+    }
 
     // Maybe resizes the window, as the input says (only while scripted).
     void maybeResize()
     {
-        if (!scripted || in_.byte() % 6 != 0)
-            return;
-        window_ = Window{in_.in(1, 16), in_.in(1, 12)};
-        record_.events.push_back(Event{Event::resize, "", window_});
+        if (scripted && in_.byte() % 6 == 0)
+            window_ = Window{in_.in(1, 16), in_.in(1, 12)};
     }
 
     bool write(const char* data, std::size_t size) override
@@ -122,6 +128,7 @@ private:
     Record& record_;
     Input& in_;
     Window window_;
+    mutable Window seen_;  // the window as the presenter last saw it
     bool refused_ = false, cut_ = false;
 };
 
