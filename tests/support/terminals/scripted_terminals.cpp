@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -122,7 +123,7 @@ struct LocalKittyTerminal::State {
         else if (name.find("tty-graphics-protocol") != std::string::npos)
             unlink(name.c_str());
         if (read)
-            taken[name] = bytes;
+            taken[name] = std::move(bytes);
         return read;
     }
 
