@@ -49,6 +49,14 @@ void stopAndContinue(int)
     errno = interruptedError;
 }
 
+void noteResize(int)
+{
+    const int interruptedError = errno;
+    if (Terminal* terminal = painted.load())
+        terminal->noteResizeFromHandler();
+    errno = interruptedError;
+}
+
 }  // namespace
 
 static_assert(sizeof handled / sizeof handled[0] == 4, "one slot a signal");
@@ -77,6 +85,14 @@ SignalCleanup::SignalCleanup(Terminal& terminal, ImageHandover& handover)
     sigfillset(&stopAction.sa_mask);  // nothing else runs while the terminal is handed back
     if (sigaction(SIGTSTP, nullptr, &previousStop_) == 0 && previousStop_.sa_handler == SIG_DFL)
         stopInstalled_ = sigaction(SIGTSTP, &stopAction, nullptr) == 0;
+
+    // Its default is to be ignored: a handler of ours changes nothing else.
+    struct sigaction resize {};
+    resize.sa_handler = noteResize;
+    resize.sa_flags = SA_RESTART;  // a read or write it interrupts goes on
+    sigemptyset(&resize.sa_mask);
+    if (sigaction(SIGWINCH, nullptr, &previousResize_) == 0 && previousResize_.sa_handler == SIG_DFL)
+        resizeInstalled_ = sigaction(SIGWINCH, &resize, nullptr) == 0;
 }
 
 SignalCleanup::~SignalCleanup()
@@ -86,6 +102,8 @@ SignalCleanup::~SignalCleanup()
             sigaction(handled[i], &previous_[i], nullptr);
     if (stopInstalled_)
         sigaction(SIGTSTP, &previousStop_, nullptr);
+    if (resizeInstalled_)
+        sigaction(SIGWINCH, &previousResize_, nullptr);
     painted.store(nullptr);
     handedOver.store(nullptr);
 }

@@ -10,7 +10,8 @@
 // quit, hang-up, terminate) first restore the terminal, then end the program as they would
 // have: the exit status still tells the shell which signal it was. Image objects the terminal
 // has not taken are removed on the way. A stop from the terminal (Ctrl-Z) hands the terminal
-// back as it was found for the time the program is stopped. Signals the program was
+// back as it was found for the time the program is stopped. A window resize is noted by the
+// terminal, for sizes the painting would otherwise never see. Signals the program was
 // started with ignored, or that someone else handles, are left alone.
 class SignalCleanup {
 public:
@@ -26,4 +27,6 @@ private:
     bool installed_[signalCount] = {};
     struct sigaction previousStop_;
     bool stopInstalled_ = false;
+    struct sigaction previousResize_;
+    bool resizeInstalled_ = false;
 };

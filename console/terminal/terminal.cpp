@@ -110,6 +110,17 @@ Terminal::Size Terminal::size() const
     return Size{window.ws_col, window.ws_row, window.ws_xpixel, window.ws_ypixel};
 }
 
+PaintingTerminal::PixelRows Terminal::lostRows()
+{
+    const unsigned resizes = resizes_.load();
+    const Size now = size();
+    const bool unseen = resizes != resizesLooked_ && now.columns == sizeLooked_.columns &&
+                        now.rows == sizeLooked_.rows;
+    resizesLooked_ = resizes;
+    sizeLooked_ = now;
+    return unseen ? PixelRows{0, 1 << 30} : PixelRows{};
+}
+
 std::thread Terminal::startWriter(std::function<void()> work)
 {
     sigset_t all, previous;

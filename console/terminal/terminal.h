@@ -86,6 +86,15 @@ public:
     void resumeAfterStop() noexcept;
     bool presentationCut() const override { return cut_.load() || stopped_.load(); }
 
+    // For the handler of a window resize (SIGWINCH): counts it. A terminal drops what falls
+    // past its edges and does not bring it back when the window grows again, so a size the
+    // window had only between two looks at it (narrowed and widened back within milliseconds)
+    // still loses pixels, though each look sees the same size. Async-signal-safe.
+    void noteResizeFromHandler() noexcept { resizes_.fetch_add(1); }
+    // The whole window where it was resized since the last look and has the size it had then;
+    // else nothing (a resize that changed the size is the look's to see).
+    PixelRows lostRows() override;
+
 private:
     Terminal(int fd, bool owned);
     bool enter();
@@ -131,6 +140,9 @@ private:
     std::atomic<Setting> setting_{Setting::none};
     char change_[32] = {}, undo_[32] = {};
     int settingLimitMs_ = 0;
+    std::atomic<unsigned> resizes_{0};
+    unsigned resizesLooked_ = 0;  // the count and the size at the last look
+    Size sizeLooked_;
     bool gone_ = false;
     bool paintingModes_ = false;  // beginPaint() changed the modes; endPaint() changes them back
 };

@@ -1,7 +1,7 @@
 // A window that changes size while the picture is painted: once what was already on its way has
 // gone (128 KB, and the image then being written), nothing lands past the new edges, the
-// picture inside them is right, and a window that grows back gets the rows it can show again.
-// On every canvas.
+// picture inside them is right, and a window that grows back gets the rows it can show again,
+// even where it shrank and grew between two looks. On every canvas.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -177,6 +177,18 @@ TEST(WindowResized, NothingPastTheNewEdgesAndTheRowsThatFitAgainAreShown)
         screen.forgetProblems();
         shown = false;
         settled = true;
+        EXPECT_TRUE(session.readUntil(showsPicture, 60s)) << screen.differences(picture, c.sixel);
+        EXPECT_EQ(screen.problems(), std::vector<std::string>{});
+
+        // Shrunk and grown back at once, between two looks at its size: the rows the
+        // terminal dropped meanwhile are shown again all the same.
+        session.resize(columns, shortRows, c.cells ? 0 : columns * cellWidth,
+                       c.cells ? 0 : shortRows * cellHeight);
+        session.resize(columns, tallRows, c.cells ? 0 : columns * cellWidth,
+                       c.cells ? 0 : tallRows * cellHeight);
+        screen.resize(shortRows);
+        screen.resize(tallRows);
+        shown = false;
         EXPECT_TRUE(session.readUntil(showsPicture, 60s)) << screen.differences(picture, c.sixel);
         EXPECT_EQ(screen.problems(), std::vector<std::string>{});
 
