@@ -74,7 +74,8 @@ public:
     bool scripted = true;
 
     // A resize is recorded where the presenter can see it: sizes it never saw between two
-    // looks at the window (narrowed and widened back) are not, as no program could tell.
+    // looks at the window (narrowed and widened back) are not; this terminal has no resize
+    // signals to tell of them (the viewer's resize test covers those).
     Size size() const override
     {
         if (!(window_ == seen_))
