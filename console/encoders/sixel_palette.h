@@ -1,8 +1,8 @@
 // The colours of one sixel image, chosen for its own pixels. Where the image holds no more
-// colours than the terminal has registers, each gets its own; else a median cut of them, refined
-// by k-means passes (each moves every colour to the mean of the pixels nearest to it). No
-// dithering: every pixel gets the nearest colour the terminal can show, so the picture keeps
-// the file's pixels as closely as the registers allow.
+// colours than the terminal has registers, each gets its own; else boxes of them, cut where the
+// error falls most, refined by k-means passes (each moves every colour to the mean of the
+// pixels nearest to it). No dithering: every pixel gets the nearest colour the terminal can
+// show, so the picture keeps the file's pixels as closely as the registers allow.
 #pragma once
 
 #include <cstdint>
@@ -40,7 +40,7 @@ private:
     void gatherColours(const Surface& surface, int left, int top, int width, int height);
     // The slot of the exact colours' table where a colour is, or would be.
     std::size_t slotOf(std::uint32_t colour) const;
-    void medianCut(int wanted);
+    void varianceCut(int wanted);
     void refine();
     void showable();
     void sortCells();
