@@ -181,7 +181,10 @@ TEST(WindowResized, NothingPastTheNewEdgesAndTheRowsThatFitAgainAreShown)
         EXPECT_EQ(screen.problems(), std::vector<std::string>{});
 
         // Shrunk and grown back at once, between two looks at its size: the rows the
-        // terminal dropped meanwhile are shown again all the same.
+        // terminal dropped meanwhile are shown again all the same. (Not under
+        // ThreadSanitizer, which holds the resize signal back while the program waits for
+        // Enter in a read.)
+#ifndef VIEWER_THREAD_SANITIZED
         session.resize(columns, shortRows, c.cells ? 0 : columns * cellWidth,
                        c.cells ? 0 : shortRows * cellHeight);
         session.resize(columns, tallRows, c.cells ? 0 : columns * cellWidth,
@@ -191,6 +194,7 @@ TEST(WindowResized, NothingPastTheNewEdgesAndTheRowsThatFitAgainAreShown)
         shown = false;
         EXPECT_TRUE(session.readUntil(showsPicture, 60s)) << screen.differences(picture, c.sixel);
         EXPECT_EQ(screen.problems(), std::vector<std::string>{});
+#endif
 
         session.type("\n");
         ASSERT_TRUE(session.waitForExit(10s));
