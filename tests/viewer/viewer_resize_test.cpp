@@ -133,9 +133,13 @@ TEST(WindowResized, NothingPastTheNewEdgesAndTheRowsThatFitAgainAreShown)
         Screen screen(c.cells, c.objects);
         std::size_t fed = session.output().size();
         screen.feed(session.output());
-        session.resize(columns, shortRows, c.cells ? 0 : columns * cellWidth,
-                       c.cells ? 0 : shortRows * cellHeight);
-        screen.resize(shortRows);
+        // The window and the screen model both, in pixels where the terminal tells them.
+        auto resize = [&](int rows) {
+            session.resize(columns, rows, c.cells ? 0 : columns * cellWidth,
+                           c.cells ? 0 : rows * cellHeight);
+            screen.resize(rows);
+        };
+        resize(shortRows);
         const std::size_t shrunkAt = fed;
 
         // Shown right as the window now is, and nothing past its edges once what was on its
@@ -171,9 +175,7 @@ TEST(WindowResized, NothingPastTheNewEdgesAndTheRowsThatFitAgainAreShown)
         }
 
         // Grown back: the rows that fit again are shown, and nothing lands anywhere else.
-        session.resize(columns, tallRows, c.cells ? 0 : columns * cellWidth,
-                       c.cells ? 0 : tallRows * cellHeight);
-        screen.resize(tallRows);
+        resize(tallRows);
         screen.forgetProblems();
         shown = false;
         settled = true;
@@ -185,12 +187,8 @@ TEST(WindowResized, NothingPastTheNewEdgesAndTheRowsThatFitAgainAreShown)
         // ThreadSanitizer, which holds the resize signal back while the program waits for
         // Enter in a read.)
 #ifndef VIEWER_THREAD_SANITIZED
-        session.resize(columns, shortRows, c.cells ? 0 : columns * cellWidth,
-                       c.cells ? 0 : shortRows * cellHeight);
-        session.resize(columns, tallRows, c.cells ? 0 : columns * cellWidth,
-                       c.cells ? 0 : tallRows * cellHeight);
-        screen.resize(shortRows);
-        screen.resize(tallRows);
+        resize(shortRows);
+        resize(tallRows);
         shown = false;
         EXPECT_TRUE(session.readUntil(showsPicture, 60s)) << screen.differences(picture, c.sixel);
         EXPECT_EQ(screen.problems(), std::vector<std::string>{});
