@@ -59,15 +59,15 @@ int main(int argc, char** argv)
         all.push_back(since(start));
         bytes = out.size();
 
-        // The same images' palettes alone: pieces of the rows an image holds, cut at 1000
-        // pixels across.
+        // The same images' palettes alone: the run cut into images one above the other as the
+        // encoder cuts it, and at 1000 pixels across.
         SixelPalette palette;
         std::vector<int> indices(1000);
-        const int rowsPerImage = encoder.runRows(cells);
+        const int down = encoder.imagesDown(textRows, cells);
         start = Clock::now();
-        for (int row = 0; row < textRows; row += rowsPerImage) {
-            const int top = row * cells.cellHeight;
-            const int bottom = std::min(row + rowsPerImage, textRows) * cells.cellHeight;
+        for (int k = 0; k < down; ++k) {
+            const int top = textRows * k / down * cells.cellHeight;
+            const int bottom = textRows * (k + 1) / down * cells.cellHeight;
             for (int left = 0; left < surface.width(); left += 1000) {
                 const int width = std::min(1000, surface.width() - left);
                 palette.choose(surface, left, top, width, bottom - top, registers);

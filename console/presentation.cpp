@@ -102,11 +102,13 @@ void Presentation::cutIntoPieces(const CellGeometry& cells)
         std::size_t end = i + 1;
         while (end < rows_.size() && rows_[end] == rows_[end - 1] + 1)
             ++end;
-        // Pieces of equal size, at least two where a second thread can take one.
+        // Pieces of equal size, as many as hold about the rows the encoder asks for; where two
+        // threads encode them, an even number: three pieces on two threads take as long as
+        // four, one thread idle while the other encodes the last.
         const int first = rows_[i], rows = int(end - i);
-        int count = most > 0 ? (rows + most - 1) / most : 1;
+        int count = most > 0 ? std::max(1, (rows + most / 2) / most) : 1;
         if (twin_ && rows > 1)
-            count = std::max(count, 2);
+            count = std::max(2, count + count % 2);
         for (int k = 0; k < count; ++k)
             pieces_.push_back(Piece{first + rows * k / count, first + rows * (k + 1) / count - 1});
         i = end;

@@ -32,9 +32,9 @@ public:
 
     // Encoders that show a run of adjacent text rows as one whole (one image) say so; the
     // presenter then gives them each run of changed rows, `firstRow` to `lastRow`, instead of
-    // one row at a time, cut into pieces of at most runRows() rows where they say so (0: any
-    // number); a twin may encode one piece while this encoder encodes another. The same rules
-    // hold.
+    // one row at a time, cut into pieces of about runRows() rows where they say so (0: any
+    // number; a piece may hold more, and the encoder cuts it as it must); a twin may encode
+    // one piece while this encoder encodes another. The same rules hold.
     virtual bool showsRuns() const { return false; }
     virtual int runRows(const CellGeometry&) const { return 0; }
     virtual void encodeRun(const Surface& surface, int firstRow, int lastRow,

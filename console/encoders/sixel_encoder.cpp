@@ -52,9 +52,19 @@ void SixelEncoder::encodeRun(const Surface& surface, int firstRow, int lastRow,
                              const CellGeometry& cells, ByteBuffer& out)
 {
     cutPoints_.clear();
+    const int rows = lastRow - firstRow + 1, count = imagesDown(rows, cells);
+    for (int k = 0; k < count; ++k)
+        encodePiece(surface, firstRow + rows * k / count, firstRow + rows * (k + 1) / count - 1,
+                    cells, out);
+}
+
+int SixelEncoder::imagesDown(int rows, const CellGeometry& cells) const
+{
+    // Images of about runRows() rows: a run a little longer than two images' worth is two
+    // images, not three small ones. None taller than the terminal shows.
     const int most = runRows(cells);
-    for (int row = firstRow; row <= lastRow; row += most)
-        encodePiece(surface, row, std::min(row + most - 1, lastRow), cells, out);
+    const int tallest = std::max(1, maxHeight_ / std::max(cells.cellHeight, 1) - rowsAbove);
+    return std::max({1, (rows + most / 2) / most, (rows + tallest - 1) / tallest});
 }
 
 void SixelEncoder::encodePiece(const Surface& surface, int firstRow, int lastRow,

@@ -26,6 +26,8 @@ public:
     int runRows(const CellGeometry& cells) const override;
     void encodeRun(const Surface& surface, int firstRow, int lastRow, const CellGeometry& cells,
                    ByteBuffer& out) override;
+    // How many images, one above the other, show `rows` text rows.
+    int imagesDown(int rows, const CellGeometry& cells) const;
     std::unique_ptr<Encoder> twin() const override
     {
         return std::make_unique<SixelEncoder>(registers_, maxWidth_, maxHeight_);
