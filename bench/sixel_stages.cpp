@@ -7,6 +7,7 @@
 // Prints: milliseconds quantizing, milliseconds in all (quantizing included), bytes, the
 // medians of 7 runs.
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -49,7 +50,7 @@ int main(int argc, char** argv)
     auto since = [](Clock::time_point start) {
         return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     };
-    std::vector<double> quantizing, all;
+    std::vector<double> quantizing, all; double sse = 0, n = 0;
     std::size_t bytes = 0;
     for (int run = 0; run < 7; ++run) {
         SixelEncoder encoder(registers, 1000, 1000);
@@ -71,14 +72,23 @@ int main(int argc, char** argv)
             for (int left = 0; left < surface.width(); left += 1000) {
                 const int width = std::min(1000, surface.width() - left);
                 palette.choose(surface, left, top, width, bottom - top, registers);
-                for (int y = top; y < bottom; ++y)
+                for (int y = top; y < bottom; ++y) {
                     palette.match(surface, left, y, width, indices.data());
+                    for (int x = 0; x < width; ++x) {
+                        const std::uint32_t px = surface.get(left + x, y);
+                        if (!px || indices[x] < 0) continue;
+                        const auto& pc = palette.colours()[indices[x]];
+                        const int lv[3] = {(pc.red * 255 + 50) / 100, (pc.green * 255 + 50) / 100, (pc.blue * 255 + 50) / 100};
+                        for (int c = 0; c < 3; ++c) { const double d = double(int(px >> (8 * c) & 255) - lv[c]); sse += d * d; }
+                        n += 3;
+                    }
+                }
             }
         }
         quantizing.push_back(since(start));
     }
     std::sort(quantizing.begin(), quantizing.end());
     std::sort(all.begin(), all.end());
-    std::printf("%.1f %.1f %zu\n", quantizing[3], all[3], bytes);
+    std::printf("%.1f %.1f %zu psnr %.3f\n", quantizing[3], all[3], bytes, 10 * std::log10(255.0 * 255.0 / (sse / n)));
     return 0;
 }

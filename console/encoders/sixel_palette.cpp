@@ -55,9 +55,11 @@ int levelOf(int percent)
 }  // namespace
 
 // The nearest of a set of colours, found without looking at most of them: the colours in a
-// k-d tree, each range split at its median along its widest channel. A search looks at the
-// side of a split its colour lies on first, and at the other only where the split is nearer
-// than the best colour found so far. Levels may be kept doubled, for points between levels.
+// k-d tree, each range split at its median along its widest channel, down to ranges of a few
+// colours, which are looked at whole (cheaper than splitting them further). A search goes down
+// the side of each split its colour lies on first, and looks at the other only where the split
+// is nearer than the best colour found so far. Levels may be kept doubled, for points between
+// levels.
 class SixelPalette::Nearest {
 public:
     void build(const std::vector<std::uint32_t>& colours, int scale = 1)
@@ -66,7 +68,8 @@ public:
         for (std::size_t i = 0; i < colours.size(); ++i)
             entries_[i] = Entry{{scale * channel(colours[i], 0), scale * channel(colours[i], 1),
                                  scale * channel(colours[i], 2)},
-                                int(i), 0};
+                                int(i)};
+        splits_.resize(colours.size());
         split(0, int(entries_.size()));
     }
 
@@ -74,10 +77,34 @@ public:
     // `hint` with `distance` where none is nearer.
     int find(const int point[3], int hint, int& distance, int skip = -1) const
     {
-        Best best{hint, distance, skip};
-        search(0, int(entries_.size()), point, best);
-        distance = best.distance;
-        return best.index;
+        int best = hint;
+        Range stack[depth];
+        int pending = 0;
+        stack[pending++] = Range{0, int(entries_.size()), 0};
+        while (pending > 0) {
+            Range range = stack[--pending];
+            if (range.bound >= distance)
+                continue;
+            while (range.end - range.begin > leaf) {
+                const int middle = (range.begin + range.end) / 2;
+                const Split& split = splits_[std::size_t(middle)];
+                const int apart = point[split.channel] - split.level;
+                if (apart < 0) {
+                    stack[pending++] = Range{middle, range.end, apart * apart};
+                    range.end = middle;
+                } else {
+                    stack[pending++] = Range{range.begin, middle, apart * apart};
+                    range.begin = middle;
+                }
+            }
+            for (int i = range.begin; i < range.end; ++i) {
+                const Entry& entry = entries_[std::size_t(i)];
+                const int d = apart2(entry, point);
+                if (d < distance && entry.index != skip)
+                    best = entry.index, distance = d;
+            }
+        }
+        return best;
     }
     int find(std::uint32_t colour, int hint, int hintDistance) const
     {
@@ -100,18 +127,48 @@ public:
     void within(const int point[3], int reach2, std::vector<int>& found) const
     {
         found.clear();
-        collect(0, int(entries_.size()), point, reach2, found);
+        Range stack[depth];
+        int pending = 0;
+        stack[pending++] = Range{0, int(entries_.size()), 0};
+        while (pending > 0) {
+            Range range = stack[--pending];
+            while (range.end - range.begin > leaf) {
+                const int middle = (range.begin + range.end) / 2;
+                const Split& split = splits_[std::size_t(middle)];
+                const int apart = point[split.channel] - split.level;
+                const bool farSide = apart * apart <= reach2;
+                if (apart < 0) {
+                    if (farSide)
+                        stack[pending++] = Range{middle, range.end, 0};
+                    range.end = middle;
+                } else {
+                    if (farSide)
+                        stack[pending++] = Range{range.begin, middle, 0};
+                    range.begin = middle;
+                }
+            }
+            for (int i = range.begin; i < range.end; ++i)
+                if (apart2(entries_[std::size_t(i)], point) <= reach2)
+                    found.push_back(entries_[std::size_t(i)].index);
+        }
     }
 
 private:
+    static constexpr int leaf = 8;    // colours in a range looked at whole
+    static constexpr int depth = 32;  // splits on a way down, and more: 2^32 colours
     struct Entry {
         int level[3];
         int index;
-        int channel;  // where this entry splits its range: the channel it splits along
     };
-    struct Best {
-        int index, distance;
-        int skip;  // a colour not to take
+    // Where a range is split: the entries before its middle lie at or below `level` on
+    // `channel`, those from the middle on at or above. Kept apart from the entries, which the
+    // splits below it move.
+    struct Split {
+        int channel, level;
+    };
+    // A range of entries still to look at, and a lower bound of its squared distance.
+    struct Range {
+        int begin, end, bound;
     };
 
     static int apart2(const Entry& entry, const int point[3])
@@ -124,7 +181,7 @@ private:
 
     void split(int begin, int end)
     {
-        if (end - begin < 2)
+        if (end - begin <= leaf)
             return;
         int low[3] = {1 << 30, 1 << 30, 1 << 30}, high[3] = {0, 0, 0};
         for (int i = begin; i < end; ++i)
@@ -139,48 +196,13 @@ private:
         const int middle = (begin + end) / 2;
         std::nth_element(entries_.begin() + begin, entries_.begin() + middle, entries_.begin() + end,
                          [widest](const Entry& a, const Entry& b) { return a.level[widest] < b.level[widest]; });
-        entries_[std::size_t(middle)].channel = widest;
+        splits_[std::size_t(middle)] = Split{widest, entries_[std::size_t(middle)].level[widest]};
         split(begin, middle);
-        split(middle + 1, end);
-    }
-
-    void search(int begin, int end, const int point[3], Best& best) const
-    {
-        if (begin >= end)
-            return;
-        const int middle = (begin + end) / 2;
-        const Entry& entry = entries_[std::size_t(middle)];
-        const int d = apart2(entry, point);
-        if (d < best.distance && entry.index != best.skip)
-            best.index = entry.index, best.distance = d;
-        const int apart = point[entry.channel] - entry.level[entry.channel];
-        if (apart < 0) {
-            search(begin, middle, point, best);
-            if (apart * apart < best.distance)
-                search(middle + 1, end, point, best);
-        } else {
-            search(middle + 1, end, point, best);
-            if (apart * apart < best.distance)
-                search(begin, middle, point, best);
-        }
-    }
-
-    void collect(int begin, int end, const int point[3], int reach2, std::vector<int>& found) const
-    {
-        if (begin >= end)
-            return;
-        const int middle = (begin + end) / 2;
-        const Entry& entry = entries_[std::size_t(middle)];
-        if (apart2(entry, point) <= reach2)
-            found.push_back(entry.index);
-        const int apart = point[entry.channel] - entry.level[entry.channel];
-        if (apart < 0 || apart * apart <= reach2)
-            collect(begin, middle, point, reach2, found);
-        if (apart >= 0 || apart * apart <= reach2)
-            collect(middle + 1, end, point, reach2, found);
+        split(middle, end);
     }
 
     std::vector<Entry> entries_;
+    std::vector<Split> splits_;  // by a split range's middle entry
 };
 
 SixelPalette::SixelPalette()
