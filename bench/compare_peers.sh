@@ -15,7 +15,7 @@
 # chafa sizes a picture in whole cells, and 1080 rows are 60 of those, so that chafa too paints
 # the picture 1:1 (-s 240x61: a box 1920 pixels wide, the picture's own width) and every
 # program's fidelity is measured on the same pixels. Then, for the viewer's sixel canvas on
-# one thread, the time spent quantizing and in all (bench/sixel_stages).
+# one thread, the time spent quantizing and in all, and its fidelity (bench/sixel_stages).
 #
 # Usage: bench/compare_peers.sh [BUILD_DIR] [PICTURE...]   (RUNS=7 by default)
 #   PICTURE: smooth, plasma, detailed (the default: all three), or a file ImageMagick reads.
@@ -94,9 +94,9 @@ $(echo "${quality[$name]} - ${quality[chafa-sixel]}" | bc -l) dB more"
   echo "chafa painted $(grep -a -o '"1;1;[0-9]*;[0-9]*' chafa-sixel.out | head -1 | cut -d';' -f3,4 | tr ';' x)" \
     "pixels of the 1920 x 1080 picture"
   for registers in 1024 256; do
-    read -r quantizing all count < <("$build/bench/sixel_stages" Painting.bmp "$registers" 8x18)
+    read -r quantizing all count fidelity < <("$build/bench/sixel_stages" Painting.bmp "$registers" 8x18)
     echo "viewer's sixel canvas, $registers registers, one thread: ${quantizing} ms quantizing," \
-      "$(echo "$all - $quantizing" | bc -l) ms encoding, $count bytes"
+      "$(echo "$all - $quantizing" | bc -l) ms encoding, $count bytes, $fidelity dB"
   done
   echo
 done

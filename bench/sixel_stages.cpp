@@ -4,8 +4,8 @@
 // of the whole picture at once would cut it.
 //
 // Usage: sixel_stages PICTURE.bmp REGISTERS [CELL_WIDTHxCELL_HEIGHT]   (default 8x17)
-// Prints: milliseconds quantizing, milliseconds in all (quantizing included), bytes, the
-// medians of 7 runs.
+// Prints: milliseconds quantizing, milliseconds in all (quantizing included), bytes (the
+// medians of 7 runs), and the PSNR in dB of the colours the terminal shows.
 #include <algorithm>
 #include <cmath>
 #include <chrono>
@@ -50,7 +50,27 @@ int main(int argc, char** argv)
     auto since = [](Clock::time_point start) {
         return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     };
-    std::vector<double> quantizing, all; double sse = 0, n = 0;
+    // Chooses the palette of each image as the encoder cuts the run (one above the other as
+    // it cuts them, and at 1000 pixels across) and matches its pixels, handing each row's
+    // place and registers to `row`.
+    SixelPalette palette;
+    std::vector<int> indices(1000);
+    const int down = SixelEncoder(registers, 1000, 1000).imagesDown(textRows, cells);
+    auto eachImage = [&](auto row) {
+        for (int k = 0; k < down; ++k) {
+            const int top = textRows * k / down * cells.cellHeight;
+            const int bottom = textRows * (k + 1) / down * cells.cellHeight;
+            for (int left = 0; left < surface.width(); left += 1000) {
+                const int width = std::min(1000, surface.width() - left);
+                palette.choose(surface, left, top, width, bottom - top, registers);
+                for (int y = top; y < bottom; ++y) {
+                    palette.match(surface, left, y, width, indices.data());
+                    row(left, y, indices.data(), width);
+                }
+            }
+        }
+    };
+    std::vector<double> quantizing, all;
     std::size_t bytes = 0;
     for (int run = 0; run < 7; ++run) {
         SixelEncoder encoder(registers, 1000, 1000);
@@ -60,35 +80,31 @@ int main(int argc, char** argv)
         all.push_back(since(start));
         bytes = out.size();
 
-        // The same images' palettes alone: the run cut into images one above the other as the
-        // encoder cuts it, and at 1000 pixels across.
-        SixelPalette palette;
-        std::vector<int> indices(1000);
-        const int down = encoder.imagesDown(textRows, cells);
+        // The same images' palettes alone.
         start = Clock::now();
-        for (int k = 0; k < down; ++k) {
-            const int top = textRows * k / down * cells.cellHeight;
-            const int bottom = textRows * (k + 1) / down * cells.cellHeight;
-            for (int left = 0; left < surface.width(); left += 1000) {
-                const int width = std::min(1000, surface.width() - left);
-                palette.choose(surface, left, top, width, bottom - top, registers);
-                for (int y = top; y < bottom; ++y) {
-                    palette.match(surface, left, y, width, indices.data());
-                    for (int x = 0; x < width; ++x) {
-                        const std::uint32_t px = surface.get(left + x, y);
-                        if (!px || indices[x] < 0) continue;
-                        const auto& pc = palette.colours()[indices[x]];
-                        const int lv[3] = {(pc.red * 255 + 50) / 100, (pc.green * 255 + 50) / 100, (pc.blue * 255 + 50) / 100};
-                        for (int c = 0; c < 3; ++c) { const double d = double(int(px >> (8 * c) & 255) - lv[c]); sse += d * d; }
-                        n += 3;
-                    }
-                }
-            }
-        }
+        eachImage([](int, int, const int*, int) {});
         quantizing.push_back(since(start));
     }
     std::sort(quantizing.begin(), quantizing.end());
     std::sort(all.begin(), all.end());
-    std::printf("%.1f %.1f %zu psnr %.3f\n", quantizing[3], all[3], bytes, 10 * std::log10(255.0 * 255.0 / (sse / n)));
+
+    // What the terminal shows of each painted pixel, against the pixel.
+    double squares = 0, samples = 0;
+    eachImage([&](int left, int y, const int* registers, int width) {
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t pixel = surface.get(left + x, y);
+            if (pixel == 0 || registers[x] < 0)
+                continue;
+            const SixelPalette::Percent& shown = palette.colours()[std::size_t(registers[x])];
+            const int level[3] = {shown.red, shown.green, shown.blue};
+            for (int c = 0; c < 3; ++c) {
+                const double d = double(int(pixel >> (8 * c) & 0xFF) - (level[c] * 255 + 50) / 100);
+                squares += d * d;
+            }
+            samples += 3;
+        }
+    });
+    std::printf("%.1f %.1f %zu %.2f\n", quantizing[3], all[3], bytes,
+                10 * std::log10(255.0 * 255.0 * samples / squares));
     return 0;
 }
