@@ -42,7 +42,7 @@ bool Presentation::windowKeeps(const CellGeometry& cells)
     return window_.rows == cells.rows && window_.columns == cells.columns;
 }
 
-bool Presentation::present()
+bool Presentation::present(bool last)
 {
     // The window may have been resized since the surface was made or since the last look:
     // never draw past its edges.
@@ -56,13 +56,14 @@ bool Presentation::present()
         if (painted_[std::size_t(row)])
             pending_[std::size_t(row)] = true;
     rows_.clear();
+    bool painting = false;
     for (int row = 0; row < textRows; ++row) {
         bool changed = false;
         const int bottom = std::min((row + 1) * cells.cellHeight, surface_.height());
         for (int y = row * cells.cellHeight; y < bottom; ++y)
             changed = surface_.takeChanged(y) || changed;  // take every mark, even past one
         if (changed)
-            painted_[std::size_t(row)] = pending_[std::size_t(row)] = true;
+            painted_[std::size_t(row)] = pending_[std::size_t(row)] = painting = true;
         if (pending_[std::size_t(row)] && row < cells.rows) {
             rows_.push_back(row);
             pending_[std::size_t(row)] = false;
@@ -70,6 +71,19 @@ bool Presentation::present()
     }
     if (rows_.empty() || terminalGone_)
         return false;
+    // A look in the middle of the painting that finds fewer rows than make whole images for
+    // each thread waits one look for the rest: a picture painted over a look's time would
+    // otherwise be cut into images smaller than the encoder makes best (each with its own
+    // colours, and more bytes), and the row being painted shown twice. Never two looks in a
+    // row, and not at the last.
+    const int wanted = encoder_->showsRuns() ? encoder_->runRows(cells) * (twin_ ? 2 : 1) : 0;
+    if (painting && !last && !waited_ && int(rows_.size()) < wanted) {
+        for (const int row : rows_)
+            pending_[std::size_t(row)] = true;
+        waited_ = true;
+        return false;
+    }
+    waited_ = false;
 
     cut_ = false;
     terminal_.beginPaint();

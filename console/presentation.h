@@ -22,8 +22,9 @@ public:
     Presentation& operator=(const Presentation&) = delete;
 
     // One look: the rows that changed (or that a stop or a resize kept from the terminal, or
-    // that the window lost) are shown, as far as the window allows. Whether there were any.
-    bool present();
+    // that the window lost) are shown, as far as the window allows; the last look shows every
+    // one, the others may wait one look for rows still being painted. Whether any were shown.
+    bool present(bool last = false);
 
 private:
     // Some adjacent text rows as the encoder shows them.
@@ -72,4 +73,5 @@ private:
     std::vector<bool> painted_, pending_;
     bool terminalGone_ = false;
     bool cut_ = false;  // a stop ended the presentation on the terminal: show its rows again
+    bool waited_ = false;  // the last look left its rows for this one
 };

@@ -45,7 +45,7 @@ void Presenter::run()
         const bool stopping = wake_.wait_until(lock, look, [this] { return stop_; });
         const auto started = std::chrono::steady_clock::now();
         lock.unlock();
-        const bool showed = presentation_.present();  // after a stop too: the last look
+        const bool showed = presentation_.present(stopping);  // after a stop too: the last look
         lock.lock();
         if (stopping)
             return;

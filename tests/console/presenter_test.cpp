@@ -4,6 +4,8 @@
 
 #include "console/encoders/halfblock_encoder.h"
 #include "console/encoders/kitty_encoder.h"
+#include "console/encoders/sixel_encoder.h"
+#include "console/presentation.h"
 #include "console/terminal/terminal.h"
 
 #include <gtest/gtest.h>
@@ -141,6 +143,41 @@ TEST(Presenter, KeepsToAWindowThatShrankMeanwhile)
     const ScreenModel screen = screenOf(terminal.output(), 40, 12);
     EXPECT_EQ(screen.problems(), std::vector<std::string>{});
     EXPECT_EQ(screen.differences(expected(40, 12, 70, 50)), "");
+}
+
+TEST(Presentation, ALookWhileTooFewRowsForWholeImagesArePaintedWaitsOneLook)
+{
+    // Sixel images of a picture painted across two looks: the first look, finding fewer
+    // rows than make an image for each thread, leaves them to the second, which shows them
+    // all though the painting goes on; the last look shows what is left at once.
+    const int columns = 100, rows = 30;
+    const CellGeometry cells{8, 17, columns, rows};
+    PtyCapture terminal(columns, rows);
+    Terminal output(terminal.terminal());
+    Surface surface(columns * cells.cellWidth, rows * cells.cellHeight);
+    Presentation presentation(output, surface, std::make_unique<SixelEncoder>(256, 1000, 1000),
+                              cells);
+    auto paint = [&](int top, int bottom) {
+        for (int y = top; y < bottom; ++y)
+            for (int x = 0; x < 300; ++x)
+                surface.set(10 + x, 10 + y, colourAt(x, y));
+    };
+    auto images = [&] {
+        std::this_thread::sleep_for(50ms);  // what was written has arrived
+        ImageScreen screen(columns, rows, cells.cellWidth, cells.cellHeight);
+        screen.feed(terminal.output());
+        EXPECT_EQ(screen.problems(), std::vector<std::string>{});
+        return screen.images();
+    };
+    paint(0, 100);
+    EXPECT_FALSE(presentation.present());
+    EXPECT_EQ(images(), 0);
+    paint(100, 200);
+    EXPECT_TRUE(presentation.present());
+    EXPECT_EQ(images(), 2);  // both pieces, of all 12 text rows painted
+    paint(200, 250);
+    EXPECT_TRUE(presentation.present(true));
+    EXPECT_EQ(images(), 4);
 }
 
 TEST(Presenter, SendsNothingWhenNothingWasPainted)
