@@ -333,60 +333,78 @@ void SixelPalette::varianceCut(int wanted)
     // being drawn in each band.
     struct Box {
         std::size_t begin, end;
-        double gain;    // what the best split takes off the error; <= 0: none
-        int channel;    // along which
-        std::size_t at;  // and where: the first colour of the upper half
+        double gain;  // what the best split takes off the error; <= 0: none
+        int channel;  // along which
+        int level;    // and where: the first level of the upper half
     };
     std::vector<int> order(points_.size());
     for (std::size_t i = 0; i < order.size(); ++i)
         order[i] = int(i);
-    std::vector<int> scratch;
-    // Sorted along a channel by counting: linear, which matters with thousands of colours.
-    auto sortAlong = [&](const Box& box, int c) {
-        std::size_t start[257] = {};
-        for (std::size_t i = box.begin; i < box.end; ++i)
-            ++start[channel(points_[std::size_t(order[i])].colour, c) + 1];
-        for (int v = 0; v < 256; ++v)
-            start[v + 1] += start[v];
-        scratch.resize(box.end - box.begin);
-        for (std::size_t i = box.begin; i < box.end; ++i)
-            scratch[start[channel(points_[std::size_t(order[i])].colour, c)]++] = order[i];
-        std::copy(scratch.begin(), scratch.end(), order.begin() + std::ptrdiff_t(box.begin));
-    };
     // A part's pixels contribute |sum|^2 / count to the error taken off: the error is the
     // squares' sum less that, and the squares' sum does not change with the split.
     struct Sums {
-        double channel[3] = {0, 0, 0}, count = 0;
-        void add(const Point& point, double sign)
+        std::uint64_t count = 0, channel[3] = {0, 0, 0};
+        void add(std::uint64_t n, const std::uint32_t* sum)
         {
+            count += n;
             for (int c = 0; c < 3; ++c)
-                channel[c] += sign * point.sum[c];
-            count += sign * point.count;
+                channel[c] += sum[c];
+        }
+        void add(const Sums& other)
+        {
+            count += other.count;
+            for (int c = 0; c < 3; ++c)
+                channel[c] += other.channel[c];
         }
         double weight() const
         {
-            return (channel[0] * channel[0] + channel[1] * channel[1] + channel[2] * channel[2]) /
-                   count;
+            double squares = 0;
+            for (int c = 0; c < 3; ++c)
+                squares += double(channel[c]) * double(channel[c]);
+            return squares / double(count);
+        }
+        Sums less(const Sums& part) const
+        {
+            Sums rest;
+            rest.count = count - part.count;
+            for (int c = 0; c < 3; ++c)
+                rest.channel[c] = channel[c] - part.channel[c];
+            return rest;
         }
     };
+    // A box's pixels by level on each channel, so that every place to split it is weighed in
+    // one pass over the levels, without sorting its colours. Cleared as it is read.
+    std::vector<Sums> byLevel(3 * 256);
     auto measure = [&](Box& box) {
         box.gain = 0;
         Sums whole;
-        for (std::size_t i = box.begin; i < box.end; ++i)
-            whole.add(points_[std::size_t(order[i])], 1);
-        for (int c = 0; c < 3; ++c) {
-            sortAlong(box, c);
-            Sums lower, upper = whole;
-            for (std::size_t i = box.begin; i + 1 < box.end; ++i) {
-                const Point& point = points_[std::size_t(order[i])];
-                lower.add(point, 1);
-                upper.add(point, -1);
-                if (channel(point.colour, c) == channel(points_[std::size_t(order[i + 1])].colour, c))
-                    continue;  // only between levels
-                const double gain = lower.weight() + upper.weight() - whole.weight();
-                if (gain > box.gain)
-                    box.gain = gain, box.channel = c, box.at = i + 1;
+        int low[3] = {255, 255, 255}, high[3] = {0, 0, 0};
+        for (std::size_t i = box.begin; i < box.end; ++i) {
+            const Point& point = points_[std::size_t(order[i])];
+            whole.add(point.count, point.sum);
+            for (int c = 0; c < 3; ++c) {
+                const int level = channel(point.colour, c);
+                byLevel[std::size_t(256 * c + level)].add(point.count, point.sum);
+                low[c] = std::min(low[c], level);
+                high[c] = std::max(high[c], level);
             }
+        }
+        const double before = whole.weight();
+        for (int c = 0; c < 3; ++c) {
+            Sums lower;
+            for (int level = low[c]; level <= high[c]; ++level) {
+                Sums& here = byLevel[std::size_t(256 * c + level)];
+                if (here.count == 0)
+                    continue;
+                lower.add(here);
+                here = Sums();
+                if (level == high[c])
+                    break;
+                const double gain = lower.weight() + whole.less(lower).weight() - before;
+                if (gain > box.gain)
+                    box.gain = gain, box.channel = c, box.level = level + 1;
+            }
+            byLevel[std::size_t(256 * c + high[c])] = Sums();
         }
     };
 
@@ -398,8 +416,11 @@ void SixelPalette::varianceCut(int wanted)
         std::pop_heap(boxes.begin(), boxes.end(), less);
         const Box box = boxes.back();
         boxes.pop_back();
-        sortAlong(box, box.channel);
-        for (const Box half : {Box{box.begin, box.at, 0, 0, 0}, Box{box.at, box.end, 0, 0, 0}}) {
+        const std::size_t at = std::size_t(
+            std::partition(order.begin() + std::ptrdiff_t(box.begin), order.begin() + std::ptrdiff_t(box.end),
+                           [&](int i) { return channel(points_[std::size_t(i)].colour, box.channel) < box.level; }) -
+            order.begin());
+        for (const Box half : {Box{box.begin, at, 0, 0, 0}, Box{at, box.end, 0, 0, 0}}) {
             boxes.push_back(half);
             measure(boxes.back());
             std::push_heap(boxes.begin(), boxes.end(), less);
