@@ -71,13 +71,13 @@ bool Presentation::present(bool last)
     }
     if (rows_.empty() || terminalGone_)
         return false;
-    // A look in the middle of the painting that finds fewer rows than make whole images for
-    // each thread waits one look for the rest: a picture painted over a look's time would
-    // otherwise be cut into images smaller than the encoder makes best (each with its own
-    // colours, and more bytes), and the row being painted shown twice. Never two looks in a
-    // row, and not at the last.
-    const int wanted = encoder_->showsRuns() ? encoder_->runRows(cells) * (twin_ ? 2 : 1) : 0;
-    if (painting && !last && !waited_ && int(rows_.size()) < wanted) {
+    // Where the encoder makes images of many rows, a look that finds the painting going on
+    // waits one look for more: a picture painted over a look's time would otherwise be cut
+    // into images smaller than the encoder makes best (each with its own colours, and more
+    // bytes), and the row being painted shown twice. Never two looks in a row, and not at the
+    // last.
+    const bool images = encoder_->showsRuns() && encoder_->runRows(cells) > 1;
+    if (painting && images && !last && !waited_) {
         for (const int row : rows_)
             pending_[std::size_t(row)] = true;
         waited_ = true;

@@ -145,11 +145,11 @@ TEST(Presenter, KeepsToAWindowThatShrankMeanwhile)
     EXPECT_EQ(screen.differences(expected(40, 12, 70, 50)), "");
 }
 
-TEST(Presentation, ALookWhileTooFewRowsForWholeImagesArePaintedWaitsOneLook)
+TEST(Presentation, ALookWhileImagesArePaintedWaitsOneLook)
 {
-    // Sixel images of a picture painted across two looks: the first look, finding fewer
-    // rows than make an image for each thread, leaves them to the second, which shows them
-    // all though the painting goes on; the last look shows what is left at once.
+    // Sixel images of a picture painted across looks: the first look, finding the painting
+    // going on, leaves its rows to the second, which shows them all though the painting goes
+    // on; the last look shows what is left at once.
     const int columns = 100, rows = 30;
     const CellGeometry cells{8, 17, columns, rows};
     PtyCapture terminal(columns, rows);
