@@ -609,10 +609,17 @@ void SixelPalette::numberByUse()
     // looks in a small table of colours matched lately.
     recentColour_.assign(std::size_t(1) << 12, noColour);
     recentIndex_.resize(recentColour_.size());
+    recent_ = Recent{};
 }
 
 void SixelPalette::match(const Surface& surface, int left, int y, int width, int* registers)
 {
+    // Noise repeats no colour: there the table of colours matched lately costs more than it
+    // saves (a quarter of the matching on a plasma fractal). It is looked in while it finds
+    // at least a third of the colours looked for, and tried again every few rows.
+    const bool useRecent = recent_.rowsLeft == 0;
+    if (!useRecent)
+        --recent_.rowsLeft;
     for (int x = 0; x < width; ++x) {
         const std::uint32_t pixel = surface.get(left + x, y);
         if (pixel == 0) {
@@ -633,21 +640,33 @@ void SixelPalette::match(const Surface& surface, int left, int y, int width, int
             continue;
         }
         const std::size_t recent = (colour * 2654435761u) >> 20;
-        if (recentColour_[recent] != colour) {
-            const int red = channel(colour, 0), green = channel(colour, 1), blue = channel(colour, 2);
-            int best = -1, bestDistance = 1 << 30;
-            for (const Candidate* candidate = &candidates_[std::size_t(-1 - entry)];
-                 candidate->index >= 0; ++candidate) {
-                const int dr = channel(candidate->colour, 0) - red,
-                          dg = channel(candidate->colour, 1) - green,
-                          db = channel(candidate->colour, 2) - blue;
-                const int d = dr * dr + dg * dg + db * db;
-                if (d < bestDistance)
-                    bestDistance = d, best = candidate->index;
+        if (useRecent) {
+            ++recent_.looks;
+            if (recentColour_[recent] == colour) {
+                ++recent_.found;
+                registers[x] = recentIndex_[recent];
+                continue;
             }
+        }
+        const int red = channel(colour, 0), green = channel(colour, 1), blue = channel(colour, 2);
+        int best = -1, bestDistance = 1 << 30;
+        for (const Candidate* candidate = &candidates_[std::size_t(-1 - entry)];
+             candidate->index >= 0; ++candidate) {
+            const int dr = channel(candidate->colour, 0) - red,
+                      dg = channel(candidate->colour, 1) - green,
+                      db = channel(candidate->colour, 2) - blue;
+            const int d = dr * dr + dg * dg + db * db;
+            if (d < bestDistance)
+                bestDistance = d, best = candidate->index;
+        }
+        if (useRecent) {
             recentColour_[recent] = colour;
             recentIndex_[recent] = best;
         }
-        registers[x] = recentIndex_[recent];
+        registers[x] = best;
+    }
+    if (useRecent && recent_.looks >= 1024) {
+        recent_.rowsLeft = 3 * recent_.found < recent_.looks ? 16 : 0;
+        recent_.looks = recent_.found = 0;
     }
 }

@@ -83,5 +83,9 @@ private:
     std::vector<Percent> percents_;
     std::vector<std::uint32_t> recentColour_;  // colours matched lately, and their registers
     std::vector<int> recentIndex_;
+    struct Recent {
+        int looks = 0, found = 0;  // since the table was last judged
+        int rowsLeft = 0;          // rows matched without it before it is tried again
+    } recent_;
     std::unique_ptr<Nearest> nearest_;
 };
