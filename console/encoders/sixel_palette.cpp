@@ -446,10 +446,12 @@ void SixelPalette::refine()
 {
     // Each pass gives every colour to its nearest centre, then moves each centre to the mean of
     // the pixels it got. A few passes take most of what k-means can give; the first is the
-    // largest step (the boxes are not where the nearest colours are).
+    // largest step (the boxes are not where the nearest colours are). After boxes cut where
+    // the error falls most, a fourth pass gave the three photographs of bench/ under 0.01 dB
+    // (256 and 1024 registers), for a pass over every colour more.
     // A colour no farther from its centre than half the way to that centre's nearest other
     // is nearest to it: most colours are, and need no search.
-    constexpr int passes = 4;
+    constexpr int passes = 3;
     std::vector<std::uint64_t> total(4 * centres_.size());
     for (int pass = 0; pass < passes; ++pass) {
         nearest_->build(centres_);
