@@ -142,16 +142,23 @@ std::size_t Presentation::showPieces(const CellGeometry& cells)
 {
     // Image pieces are costly to encode and stand on their own: where the encoder has a twin,
     // two helper threads encode them, each taking the next piece no one has taken, while this
-    // thread writes each as soon as it is ready, so the first pieces are on their way while
-    // later ones are still being encoded, on both cores; the helpers stay at most a few
-    // pieces ahead, so that the bytes waiting are a few pieces' whatever the picture's size.
-    // Otherwise this thread encodes each piece right before writing it, once the window is
-    // seen to keep its size (an encoder that keeps track of the images it showed is told of a
-    // piece that did not reach the terminal).
+    // thread writes them in order, each as far as its encoding has come (to a cut point), so
+    // that the terminal reads a piece while the rest of it is still being encoded; the helpers
+    // stay at most a few pieces ahead, so that the bytes waiting are a few pieces' whatever
+    // the picture's size. Otherwise this thread encodes each piece right before writing it,
+    // once the window is seen to keep its size (an encoder that keeps track of the images it
+    // showed is told of a piece that did not reach the terminal).
     constexpr std::size_t ahead = 4;
     const bool helpers = twin_ && pieces_.size() > 1;
     encoded_.resize(std::max<std::size_t>(encoded_.size(), helpers ? ahead : 1));
     std::vector<bool> ready(pieces_.size(), false);
+    // The bytes of each piece that are final while it is being encoded: they stay where they
+    // are until its buffer is cleared for a piece `ahead` later, once this one was written.
+    struct Final {
+        const char* bytes = nullptr;
+        std::size_t size = 0;
+    };
+    std::vector<Final> finals(pieces_.size());
     std::size_t next = 0, written = 0;
     bool abandon = false;
     std::mutex mutex;
@@ -166,7 +173,13 @@ std::size_t Presentation::showPieces(const CellGeometry& cells)
             if (abandon)
                 return;
             lock.unlock();
+            encoder.watchCuts([&, i](const ByteBuffer& out) {
+                std::lock_guard<std::mutex> guard(mutex);
+                finals[i] = Final{out.data(), out.size()};
+                changed.notify_all();
+            });
             encode(encoder, pieces_[i], encoded_[i % ahead], cells);
+            encoder.watchCuts(nullptr);
             lock.lock();
             ready[i] = true;
             changed.notify_all();
@@ -180,15 +193,29 @@ std::size_t Presentation::showPieces(const CellGeometry& cells)
 
     std::size_t shown = 0;
     for (; shown < pieces_.size() && !terminalGone_ && !cut_; ++shown) {
+        std::size_t sent = 0;  // of the piece's bytes
+        bool whole = true;
         if (helpers) {
-            std::unique_lock<std::mutex> lock(mutex);
-            changed.wait(lock, [&] { return bool(ready[shown]); });
+            for (;;) {
+                Final part;
+                {
+                    std::unique_lock<std::mutex> lock(mutex);
+                    changed.wait(lock, [&] { return ready[shown] || finals[shown].size > sent; });
+                    if (ready[shown])
+                        break;
+                    part = finals[shown];
+                }
+                whole = writeSegment(part.bytes, sent, part.size, cells);
+                if (!whole)
+                    break;
+                sent = part.size;
+            }
         } else {
             if (!windowKeeps(cells))
                 break;
             encode(*encoder_, pieces_[shown], encoded_[0], cells);
         }
-        if (!writePiece(encoded_[helpers ? shown % ahead : 0], cells)) {
+        if (!whole || !writePiece(encoded_[helpers ? shown % ahead : 0], sent, cells)) {
             if (!helpers)
                 encoder_->unsent();
             break;
@@ -209,23 +236,30 @@ std::size_t Presentation::showPieces(const CellGeometry& cells)
     return shown;
 }
 
-bool Presentation::writePiece(const Encoded& piece, const CellGeometry& cells)
+bool Presentation::writePiece(const Encoded& piece, std::size_t from, const CellGeometry& cells)
 {
-    std::size_t from = 0;
     for (std::size_t k = 0; k <= piece.cuts.size(); ++k) {
         const std::size_t to = k < piece.cuts.size() ? piece.cuts[k] : piece.bytes.size();
-        if (!windowKeeps(cells)) {
-            if (from > 0)
-                send("\x1b\\", 2);  // an image ends after the whole bands it has
-            return false;
-        }
-        if (to > from)
-            send(piece.bytes.data() + from, to - from);
-        if (terminalGone_ || cut_)
+        if (to <= from && k < piece.cuts.size())
+            continue;  // written while the piece was being encoded
+        if (!writeSegment(piece.bytes.data(), from, to, cells))
             return false;
         from = to;
     }
     return true;
+}
+
+bool Presentation::writeSegment(const char* bytes, std::size_t from, std::size_t to,
+                                const CellGeometry& cells)
+{
+    if (!windowKeeps(cells)) {
+        if (from > 0)
+            send("\x1b\\", 2);  // an image ends after the whole bands it has
+        return false;
+    }
+    if (to > from)
+        send(bytes + from, to - from);
+    return !terminalGone_ && !cut_;
 }
 
 void Presentation::send(const char* data, std::size_t size)

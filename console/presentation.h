@@ -52,10 +52,14 @@ private:
     void encode(Encoder& encoder, const Piece& piece, Encoded& into, const CellGeometry& cells);
     // Encodes the pieces and writes them in order; returns how many reached the terminal whole.
     std::size_t showPieces(const CellGeometry& cells);
-    // Writes a piece up to each cut point in turn, as long as the window keeps the size it was
-    // made for; a resize leaves the rest unwritten, and ends an image it cuts. Whether it was
-    // written whole.
-    bool writePiece(const Encoded& piece, const CellGeometry& cells);
+    // Writes a piece from `from` (0 or a cut point) up to each cut point in turn, as long as
+    // the window keeps the size it was made for. Whether it was written whole.
+    bool writePiece(const Encoded& piece, std::size_t from, const CellGeometry& cells);
+    // Writes bytes [from, to) of a piece, from a cut point (or its start) to a cut point (or
+    // its end), if the window keeps the size the piece was made for; a resize leaves them
+    // unwritten, and ends an image it cuts. Whether they were written.
+    bool writeSegment(const char* bytes, std::size_t from, std::size_t to,
+                      const CellGeometry& cells);
     void send(const char* data, std::size_t size);
 
     PaintingTerminal& terminal_;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "console/bytes/zeroed_memory.h"
 
@@ -15,7 +16,11 @@ public:
     const char* data() const { return static_cast<const char*>(memory_.data()); }
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
-    void clear() { size_ = 0; }  // the room stays, for the next bytes
+    void clear()  // the room stays, for the next bytes
+    {
+        size_ = 0;
+        retired_.clear();
+    }
 
     // A pointer at the end, with room for at least `room` more bytes.
     char* reserve(std::size_t room)
@@ -28,6 +33,10 @@ public:
             if (size_ > 0)
                 std::memcpy(bigger.data(), memory_.data(), size_);
             memory_.swap(bigger);
+            // The bytes written stay where they were until clear(): another thread may be
+            // sending them from there meanwhile.
+            if (size_ > 0)
+                retired_.push_back(std::move(bigger));
         }
         return static_cast<char*>(memory_.data()) + size_;
     }
@@ -50,4 +59,5 @@ public:
 private:
     ZeroedMemory memory_;
     std::size_t size_ = 0;
+    std::vector<ZeroedMemory> retired_;  // the room it outgrew, with the bytes in it
 };

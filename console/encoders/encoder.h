@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -56,11 +57,27 @@ public:
     // row each have none.
     const std::vector<std::size_t>& cutPoints() const { return cutPoints_; }
 
+    // Called from the encoding thread at each cut point as it is reached, with `out`: the
+    // bytes before it are final, and may be written while the encoder goes on (the buffer
+    // keeps them where they are, however it grows, until it is cleared). Null: none.
+    virtual void watchCuts(std::function<void(const ByteBuffer&)> watch) { watch_ = std::move(watch); }
+
     // The bytes of the last encodeRun (or encodeRow) did not all reach the terminal (a resize
     // or a stop cut them short): an encoder that keeps track of what the terminal shows takes
     // them back. Only for encoders without a twin: the presenter calls it right after.
     virtual void unsent() {}
 
 protected:
+    // Takes note of a cut point at the end of `out`.
+    void cutHere(const ByteBuffer& out)
+    {
+        cutPoints_.push_back(out.size());
+        if (watch_)
+            watch_(out);
+    }
+
     std::vector<std::size_t> cutPoints_;
+
+private:
+    std::function<void(const ByteBuffer&)> watch_;
 };

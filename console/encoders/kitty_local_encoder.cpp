@@ -36,7 +36,7 @@ void KittyLocalEncoder::encodeRun(const Surface& surface, int firstRow, int last
     direct_only_ = true;
     for (int row = firstRow; row <= lastRow; ++row) {
         if (row > firstRow)
-            cutPoints_.push_back(out.size());
+            cutHere(out);
         direct_.encodeRow(surface, row, cells, out);
     }
 }

@@ -168,7 +168,7 @@ void SixelEncoder::encodeImage(const Surface& surface, int left, int top, int wi
     indices_.resize(6 * std::size_t(width));
     for (int band = 0; band * 6 < height; ++band) {
         if (band > 0) {
-            cutPoints_.push_back(out.size());  // whole bands above: the image may end here
+            cutHere(out);  // whole bands above: the image may end here
             out.append("-", 1);  // the next band; none after the last, which could scroll
         }
         const int rows = std::min(6, height - band * 6);

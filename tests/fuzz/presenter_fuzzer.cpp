@@ -171,6 +171,10 @@ public:
             terminal_.maybeResize();
     }
     void unsent() override { inner_->unsent(); }
+    void watchCuts(std::function<void(const ByteBuffer&)> watch) override
+    {
+        inner_->watchCuts(std::move(watch));
+    }
     std::unique_ptr<Encoder> twin() const override
     {
         std::unique_ptr<Encoder> twin = inner_->twin();
