@@ -616,31 +616,40 @@ void SixelPalette::numberByUse()
 
 void SixelPalette::match(const Surface& surface, int left, int y, int width, int* registers)
 {
-    // Noise repeats no colour: there the table of colours matched lately costs more than it
-    // saves (a quarter of the matching on a plasma fractal). It is looked in while it finds
-    // at least a third of the colours looked for, and tried again every few rows.
+    // A pixel painted since the colours were chosen, in a colour they never saw, is left out:
+    // its row is marked changed again, and the next look shows it.
+    if (exact_) {
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t pixel = surface.get(left + x, y);
+            const int point = pixel == 0 ? -1 : colourSlots_[slotOf(pixel & 0xFFFFFF)];
+            registers[x] = point < 0 ? -1 : registerOf_[std::size_t(point)];
+        }
+        return;
+    }
+    // First each pixel's cell, without a branch: the look-ups do not wait on one another, and
+    // the processor overlaps them (the table is a megabyte, most of them miss the nearest
+    // cache). An unpainted pixel counts as one in a cell no colour came to.
+    colours_.resize(std::size_t(width));
+    for (int x = 0; x < width; ++x) {
+        const std::uint32_t pixel = surface.get(left + x, y);
+        const int entry = cellTable_[cellOf(pixel & 0xFFFFFF)];
+        colours_[std::size_t(x)] = pixel & 0xFFFFFF;
+        registers[x] = pixel != 0 ? entry : 0;
+    }
+    // Then the pixels whose cell has candidates compare them. Noise repeats no colour: there
+    // the table of colours matched lately costs more than it saves (a quarter of the matching
+    // on a plasma fractal). It is looked in while it finds at least a third of the colours
+    // looked for, and tried again every few rows.
     const bool useRecent = recent_.rowsLeft == 0;
     if (!useRecent)
         --recent_.rowsLeft;
     for (int x = 0; x < width; ++x) {
-        const std::uint32_t pixel = surface.get(left + x, y);
-        if (pixel == 0) {
-            registers[x] = -1;
-            continue;
-        }
-        // A pixel painted since the colours were chosen, in a colour they never saw, is left
-        // out: its row is marked changed again, and the next look shows it.
-        const std::uint32_t colour = pixel & 0xFFFFFF;
-        if (exact_) {
-            const int point = colourSlots_[slotOf(colour)];
-            registers[x] = point < 0 ? -1 : registerOf_[std::size_t(point)];
-            continue;
-        }
-        const int entry = cellTable_[cellOf(colour)];
+        const int entry = registers[x];
         if (entry >= 0) {
             registers[x] = entry - 1;
             continue;
         }
+        const std::uint32_t colour = colours_[std::size_t(x)];
         const std::size_t recent = (colour * 2654435761u) >> 20;
         if (useRecent) {
             ++recent_.looks;

@@ -81,6 +81,7 @@ private:
     std::vector<std::uint64_t> use_;      // and how many pixels each is expected to get
     std::vector<int> number_;             // each centre's register, numbered by use
     std::vector<Percent> percents_;
+    std::vector<std::uint32_t> colours_;       // the row being matched
     std::vector<std::uint32_t> recentColour_;  // colours matched lately, and their registers
     std::vector<int> recentIndex_;
     struct Recent {
