@@ -51,8 +51,10 @@ measure() {  # NAME ANSWER GEOMETRY... -- PROGRAM ARGUMENTS...
 
 for picture in "${pictures[@]}"; do
   if [ -f "$picture" ]; then picture=$(realpath "$picture"); fi
-  mkdir -p "$work/$(basename "$picture")"
-  cd "$work/$(basename "$picture")"
+  # A directory of its own for each picture, though two may have the same name.
+  dir=$work/$(mktemp -u XXXXXX)-$(basename "$picture")
+  mkdir -p "$dir"
+  cd "$dir"
   make_photo "$picture"
   for _ in $(seq "$runs"); do
     measure viewer-kitty kitty "${images[@]}" -- "$build/viewer"
