@@ -52,9 +52,9 @@ measure() {  # NAME ANSWER GEOMETRY... -- PROGRAM ARGUMENTS...
 for picture in "${pictures[@]}"; do
   if [ -f "$picture" ]; then picture=$(realpath "$picture"); fi
   # A directory of its own for each picture, though two may have the same name.
-  dir=$work/$(mktemp -u XXXXXX)-$(basename "$picture")
-  mkdir -p "$dir"
-  cd "$dir"
+  count=$((${count:-0} + 1))
+  mkdir -p "$work/$count"
+  cd "$work/$count"
   make_photo "$picture"
   for _ in $(seq "$runs"); do
     measure viewer-kitty kitty "${images[@]}" -- "$build/viewer"
