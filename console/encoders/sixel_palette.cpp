@@ -404,7 +404,6 @@ void SixelPalette::varianceCut(int wanted)
                 if (gain > box.gain)
                     box.gain = gain, box.channel = c, box.level = level + 1;
             }
-            byLevel[std::size_t(256 * c + high[c])] = Sums();
         }
     };
 
