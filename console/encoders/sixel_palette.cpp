@@ -78,32 +78,11 @@ public:
     int find(const int point[3], int hint, int& distance, int skip = -1) const
     {
         int best = hint;
-        Range stack[depth];
-        int pending = 0;
-        stack[pending++] = Range{0, int(entries_.size()), 0};
-        while (pending > 0) {
-            Range range = stack[--pending];
-            if (range.bound >= distance)
-                continue;
-            while (range.end - range.begin > leaf) {
-                const int middle = (range.begin + range.end) / 2;
-                const Split& split = splits_[std::size_t(middle)];
-                const int apart = point[split.channel] - split.level;
-                if (apart < 0) {
-                    stack[pending++] = Range{middle, range.end, apart * apart};
-                    range.end = middle;
-                } else {
-                    stack[pending++] = Range{range.begin, middle, apart * apart};
-                    range.begin = middle;
-                }
-            }
-            for (int i = range.begin; i < range.end; ++i) {
-                const Entry& entry = entries_[std::size_t(i)];
-                const int d = apart2(entry, point);
-                if (d < distance && entry.index != skip)
-                    best = entry.index, distance = d;
-            }
-        }
+        walk(point, [&] { return distance - 1; }, [&](const Entry& entry) {
+            const int d = apart2(entry, point);
+            if (d < distance && entry.index != skip)
+                best = entry.index, distance = d;
+        });
         return best;
     }
     int find(std::uint32_t colour, int hint, int hintDistance) const
@@ -127,30 +106,10 @@ public:
     void within(const int point[3], int reach2, std::vector<int>& found) const
     {
         found.clear();
-        Range stack[depth];
-        int pending = 0;
-        stack[pending++] = Range{0, int(entries_.size()), 0};
-        while (pending > 0) {
-            Range range = stack[--pending];
-            while (range.end - range.begin > leaf) {
-                const int middle = (range.begin + range.end) / 2;
-                const Split& split = splits_[std::size_t(middle)];
-                const int apart = point[split.channel] - split.level;
-                const bool farSide = apart * apart <= reach2;
-                if (apart < 0) {
-                    if (farSide)
-                        stack[pending++] = Range{middle, range.end, 0};
-                    range.end = middle;
-                } else {
-                    if (farSide)
-                        stack[pending++] = Range{range.begin, middle, 0};
-                    range.begin = middle;
-                }
-            }
-            for (int i = range.begin; i < range.end; ++i)
-                if (apart2(entries_[std::size_t(i)], point) <= reach2)
-                    found.push_back(entries_[std::size_t(i)].index);
-        }
+        walk(point, [reach2] { return reach2; }, [&](const Entry& entry) {
+            if (apart2(entry, point) <= reach2)
+                found.push_back(entry.index);
+        });
     }
 
 private:
@@ -170,6 +129,36 @@ private:
     struct Range {
         int begin, end, bound;
     };
+
+    // Goes down the tree towards `point`, handing `visit` each colour of every range it
+    // reaches; a range across a split from it is looked at only where the split is no farther
+    // (squared) than `reach()`, which `visit` may lower as it goes.
+    template <typename Reach, typename Visit>
+    void walk(const int point[3], Reach reach, Visit visit) const
+    {
+        Range stack[depth];
+        int pending = 0;
+        stack[pending++] = Range{0, int(entries_.size()), 0};
+        while (pending > 0) {
+            Range range = stack[--pending];
+            if (range.bound > reach())
+                continue;
+            while (range.end - range.begin > leaf) {
+                const int middle = (range.begin + range.end) / 2;
+                const Split& split = splits_[std::size_t(middle)];
+                const int apart = point[split.channel] - split.level;
+                if (apart < 0) {
+                    stack[pending++] = Range{middle, range.end, apart * apart};
+                    range.end = middle;
+                } else {
+                    stack[pending++] = Range{range.begin, middle, apart * apart};
+                    range.begin = middle;
+                }
+            }
+            for (int i = range.begin; i < range.end; ++i)
+                visit(entries_[std::size_t(i)]);
+        }
+    }
 
     static int apart2(const Entry& entry, const int point[3])
     {
@@ -649,7 +638,7 @@ void SixelPalette::match(const Surface& surface, int left, int y, int width, int
             continue;
         }
         const std::uint32_t colour = colours_[std::size_t(x)];
-        const std::size_t recent = (colour * 2654435761u) >> 20;
+        const std::size_t recent = useRecent ? (colour * 2654435761u) >> 20 : 0;
         if (useRecent) {
             ++recent_.looks;
             if (recentColour_[recent] == colour) {
