@@ -152,11 +152,12 @@ std::size_t Presentation::showPieces(const CellGeometry& cells)
     const bool helpers = twin_ && pieces_.size() > 1;
     encoded_.resize(std::max<std::size_t>(encoded_.size(), helpers ? ahead : 1));
     std::vector<bool> ready(pieces_.size(), false);
-    // The bytes of each piece that are final while it is being encoded: they stay where they
-    // are until its buffer is cleared for a piece `ahead` later, once this one was written.
+    // The cut points each piece has reached while it is being encoded: the bytes before them
+    // are final, and stay where they are until its buffer is cleared for a piece `ahead`
+    // later, once this one was written.
     struct Final {
         const char* bytes = nullptr;
-        std::size_t size = 0;
+        std::vector<std::size_t> cuts;
     };
     std::vector<Final> finals(pieces_.size());
     std::size_t next = 0, written = 0;
@@ -175,7 +176,8 @@ std::size_t Presentation::showPieces(const CellGeometry& cells)
             lock.unlock();
             encoder.watchCuts([&, i](const ByteBuffer& out) {
                 std::lock_guard<std::mutex> guard(mutex);
-                finals[i] = Final{out.data(), out.size()};
+                finals[i].bytes = out.data();
+                finals[i].cuts.push_back(out.size());
                 changed.notify_all();
             });
             encode(encoder, pieces_[i], encoded_[i % ahead], cells);
@@ -196,19 +198,22 @@ std::size_t Presentation::showPieces(const CellGeometry& cells)
         std::size_t sent = 0;  // of the piece's bytes
         bool whole = true;
         if (helpers) {
-            for (;;) {
-                Final part;
+            // Cut point by cut point, the window looked at before each, as for a whole piece.
+            for (std::size_t k = 0;; ++k) {
+                const char* bytes;
+                std::size_t to;
                 {
                     std::unique_lock<std::mutex> lock(mutex);
-                    changed.wait(lock, [&] { return ready[shown] || finals[shown].size > sent; });
+                    changed.wait(lock, [&] { return ready[shown] || finals[shown].cuts.size() > k; });
                     if (ready[shown])
                         break;
-                    part = finals[shown];
+                    bytes = finals[shown].bytes;
+                    to = finals[shown].cuts[k];
                 }
-                whole = writeSegment(part.bytes, sent, part.size, cells);
+                whole = writeSegment(bytes, sent, to, cells);
                 if (!whole)
                     break;
-                sent = part.size;
+                sent = to;
             }
         } else {
             if (!windowKeeps(cells))
