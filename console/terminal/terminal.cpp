@@ -43,27 +43,28 @@ std::uint32_t unfinishedCharacter(const char* data, std::size_t written, std::si
 }
 
 // Writes from a signal handler: tries for at most half a second, then gives up, so a terminal
-// that stopped reading cannot keep the program from ending.
-void writeFromHandler(int fd, const char* data, std::size_t size)
+// that stopped reading cannot keep the program from ending. How many bytes it wrote.
+std::size_t writeFromHandler(int fd, const char* data, std::size_t size)
 {
     timespec start;
     clock_gettime(CLOCK_MONOTONIC, &start);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
+    std::size_t written = 0;
+    while (written < size) {
+        const ssize_t n = ::write(fd, data + written, size - written);
         if (n > 0) {
-            data += n;
-            size -= std::size_t(n);
+            written += std::size_t(n);
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-            return;
+            break;
         timespec now;
         clock_gettime(CLOCK_MONOTONIC, &now);
         if ((now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000 > 500)
-            return;
+            break;
         pollfd writable{fd, POLLOUT, 0};
         poll(&writable, 1, 10);
     }
+    return written;
 }
 
 }  // namespace
@@ -292,6 +293,9 @@ void Terminal::beginPaint()
     // leave(), sees whether a presentation is open exactly as far as the output got.
     cut_.store(false);  // a presentation a stop cut short is over: this one starts afresh
     unfinished_.store(0);
+    // What the stop's handler could not write of that presentation's end goes first.
+    if (const std::size_t owed = owed_.exchange(0))
+        write(owedBytes_, owed);
     if (!enter())
         return;
     painting_.store(true);
@@ -438,17 +442,22 @@ void Terminal::endFromHandler() noexcept
 {
     if (painting_.exchange(false)) {
         // Complete a glyph the last write cut, so the next byte is not taken as part of it;
-        // the ESC that follows ends any escape sequence left open.
+        // the ESC that follows ends any escape sequence left open: a string terminator, which
+        // ends an image cut short (kitty's APC, sixel's DCS) and outside one does nothing.
+        // Then the presentation's end. In one write: a terminal slow to read may take part of
+        // it within the handler's time, and what it did not take is owed, sent first by the
+        // next presentation (after a stop), never anything else before it.
+        char ending[sizeof owedBytes_];
         const std::uint32_t rest = unfinished_.load();
-        char bytes[3];
-        const std::size_t count = rest & 0xFF;
-        for (std::size_t i = 0; i < count; ++i)
-            bytes[i] = char((rest >> (8 * (i + 1))) & 0xFF);
-        writeFromHandler(fd_, bytes, count);
-        // A string terminator ends an image cut short (kitty's APC, sixel's DCS); outside one
-        // it does nothing.
-        writeFromHandler(fd_, "\x1b\\", 2);
-        writeFromHandler(fd_, epilogue(), std::strlen(epilogue()));
+        std::size_t length = rest & 0xFF;
+        for (std::size_t i = 0; i < length; ++i)
+            ending[i] = char((rest >> (8 * (i + 1))) & 0xFF);
+        for (const char* part : {"\x1b\\", epilogue()})
+            for (; *part; ++part)
+                ending[length++] = *part;
+        const std::size_t written = writeFromHandler(fd_, ending, length);
+        std::memcpy(owedBytes_, ending + written, length - written);
+        owed_.store(length - written);
     }
     if (echoOff_.exchange(false))
         tcsetattr(fd_, TCSANOW, &original_);

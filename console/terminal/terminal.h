@@ -131,6 +131,10 @@ private:
     std::atomic<bool> painting_{false};
     std::atomic<bool> echoOff_{false};
     std::atomic<std::uint32_t> unfinished_{0};  // rest of a cut character: length, then bytes
+    // What a stop's handler could not write of a presentation's end (a terminal slow to read):
+    // the next presentation sends it first.
+    std::atomic<std::size_t> owed_{0};
+    char owedBytes_[32] = {};
     std::atomic<bool> restored_{false};
     std::atomic<bool> stopped_{false};  // a stop signal's handler is at work
     std::atomic<bool> cut_{false};      // the presentation it found open was ended

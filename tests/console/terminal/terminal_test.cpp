@@ -80,6 +80,41 @@ TEST(Terminal, ASignalEndsThePaintingCleanlyWhereverItWas)
     }
 }
 
+TEST(Terminal, AStopThatFindsTheTerminalNotReadingLeavesItsEndToTheNextPresentation)
+{
+    // The terminal reads nothing while the stop's handler would end the presentation: what the
+    // handler could not write (the rest of a glyph, the string terminator, the epilogue) goes
+    // out first once the painting resumes, before any byte of the next presentation.
+    PtyCapture capture(200, 50);
+    Terminal terminal(capture.terminal());
+    capture.hold(true);
+    std::string picture = prologue;
+    for (int i = 0; i < 200000; ++i)
+        picture += upperHalf;
+    bool finished = true;
+    std::thread painter([&] {
+        terminal.beginPaint();
+        finished = terminal.write(picture.data(), picture.size());
+    });
+    std::this_thread::sleep_for(100ms);  // the terminal's buffer is full
+    terminal.suspendForStop();
+    painter.join();
+    EXPECT_FALSE(finished);
+    terminal.resumeAfterStop();
+    capture.hold(false);
+    terminal.beginPaint();
+    EXPECT_TRUE(terminal.write(prologue.data(), prologue.size()));
+    terminal.endPaint();
+
+    const std::string next = "\x1b\\" + epilogue + prologue;
+    ASSERT_TRUE(capture.waitFor([&](const std::string& out) { return endsWith(out, next); }, 10s))
+        << "the presentation's end was lost";
+    const std::string out = capture.output();
+    const std::string glyphs = out.substr(prologue.size(), out.size() - prologue.size() - next.size());
+    EXPECT_EQ(glyphs.size() % 3, 0u) << "a glyph was cut";
+    EXPECT_EQ(glyphs.find('\x1b'), std::string::npos);
+}
+
 TEST(Terminal, ASignalBetweenPresentationsWritesNothing)
 {
     PtyCapture capture(80, 24);

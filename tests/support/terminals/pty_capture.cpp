@@ -36,6 +36,10 @@ void PtyCapture::collect()
 {
     char buffer[1 << 16];
     while (!stop_) {
+        if (held_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
         pollfd readable{master_, POLLIN, 0};
         if (poll(&readable, 1, 5) <= 0)
             continue;

@@ -22,6 +22,8 @@ public:
                  std::chrono::milliseconds limit);
     // 0 reads as fast as the terminal can; otherwise at most this many bytes a millisecond.
     void throttle(std::size_t bytesPerMillisecond) { throttle_ = bytesPerMillisecond; }
+    // While held, nothing is read: the terminal's buffer fills and writes to it wait.
+    void hold(bool held) { held_ = held; }
     void resize(int columns, int rows);
 
 private:
@@ -32,6 +34,7 @@ private:
     std::mutex mutex_;
     std::string output_;
     std::atomic<std::size_t> throttle_{0};
+    std::atomic<bool> held_{false};
     std::atomic<bool> stop_{false};
     std::thread reader_;
 };
