@@ -85,7 +85,7 @@ void encodeImages(benchmark::State& state, MakeEncoder make)
         out.clear();
         encoder->reset();
         // As the presenter gives a picture painted at once: all its rows as one run.
-        encoder->encodeRun(surface, 0, (height - 1) / 17, cells, out);
+        encoder->encodeRun(surface, Piece{0, (height - 1) / 17}, cells, out);
         benchmark::DoNotOptimize(out.data());
     }
     state.SetItemsProcessed(state.iterations() * width * height);

@@ -76,7 +76,7 @@ int main(int argc, char** argv)
         SixelEncoder encoder(registers, 1000, 1000);
         ByteBuffer out;
         Clock::time_point start = Clock::now();
-        encoder.encodeRun(surface, 0, textRows - 1, cells, out);
+        encoder.encodeRun(surface, Piece{0, textRows - 1}, cells, out);
         all.push_back(since(start));
         bytes = out.size();
 

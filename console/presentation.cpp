@@ -111,7 +111,12 @@ void Presentation::cutIntoPieces(const CellGeometry& cells)
             pieces_.push_back(Piece{row, row});
         return;
     }
-    const int most = encoder_->runRows(cells);
+    const int most = encoder_->runRows(cells), across = encoder_->runColumns(cells);
+    // Pieces side by side where the window is wider than the encoder's (a sixel terminal's
+    // widest image): two threads then encode the two halves of a band of rows at once, and
+    // the writer sends one while the other is being finished, instead of the whole lower half
+    // of the picture once both threads are done.
+    const int strips = across > 0 ? std::max(1, (cells.columns + across - 1) / across) : 1;
     for (std::size_t i = 0; i < rows_.size();) {
         std::size_t end = i + 1;
         while (end < rows_.size() && rows_[end] == rows_[end - 1] + 1)
@@ -121,10 +126,15 @@ void Presentation::cutIntoPieces(const CellGeometry& cells)
         // four, one thread idle while the other encodes the last.
         const int first = rows_[i], rows = int(end - i);
         int count = most > 0 ? std::max(1, (rows + most / 2) / most) : 1;
-        if (twin_ && rows > 1)
+        if (twin_ && rows > 1 && strips % 2 == 1)
             count = std::max(2, count + count % 2);
         for (int k = 0; k < count; ++k)
-            pieces_.push_back(Piece{first + rows * k / count, first + rows * (k + 1) / count - 1});
+            for (int strip = 0; strip < strips; ++strip) {
+                Piece piece{first + rows * k / count, first + rows * (k + 1) / count - 1};
+                if (strips > 1)
+                    piece.firstColumn = strip * across, piece.endColumn = (strip + 1) * across;
+                pieces_.push_back(piece);
+            }
         i = end;
     }
 }
@@ -134,7 +144,7 @@ void Presentation::encode(Encoder& encoder, const Piece& piece, Encoded& into,
 {
     // Its own buffer, empty: the encoder's cut points are offsets into it.
     into.bytes.clear();
-    encoder.encodeRun(surface_, piece.firstRow, piece.lastRow, cells, into.bytes);
+    encoder.encodeRun(surface_, piece, cells, into.bytes);
     into.cuts = encoder.cutPoints();
 }
 

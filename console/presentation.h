@@ -27,10 +27,6 @@ public:
     bool present(bool last = false);
 
 private:
-    // Some adjacent text rows as the encoder shows them.
-    struct Piece {
-        int firstRow = 0, lastRow = 0;
-    };
     // A piece's bytes as the encoder made them, and the points at which they may be cut
     // (offsets into those bytes).
     struct Encoded {
@@ -47,7 +43,7 @@ private:
     // Looks at the window: whether it still has the size the pieces were made for.
     bool windowKeeps(const CellGeometry& cells);
     // The rows a presentation shows, as the encoder takes them: row by row, or runs of
-    // adjacent rows cut where the encoder says (and for a second thread).
+    // adjacent rows cut where the encoder says, down and across (and for a second thread).
     void cutIntoPieces(const CellGeometry& cells);
     void encode(Encoder& encoder, const Piece& piece, Encoded& into, const CellGeometry& cells);
     // Encodes the pieces and writes them in order; returns how many reached the terminal whole.

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -16,6 +17,13 @@ struct CellGeometry {
     int cellHeight = 2;  // and down
     int columns = 0;     // the window, in text cells, as it is now
     int rows = 0;
+};
+
+// Adjacent text rows that an encoder shows as one whole, and of them the text columns from
+// `firstColumn` up to `endColumn` (all of them, unless the encoder cuts its runs across too).
+struct Piece {
+    int firstRow = 0, lastRow = 0;
+    int firstColumn = 0, endColumn = std::numeric_limits<int>::max();
 };
 
 class Encoder {
@@ -32,16 +40,18 @@ public:
                            ByteBuffer& out) = 0;
 
     // Encoders that show a run of adjacent text rows as one whole (one image) say so; the
-    // presenter then gives them each run of changed rows, `firstRow` to `lastRow`, instead of
-    // one row at a time, cut into pieces of about runRows() rows where they say so (0: any
-    // number; a piece may hold more, and the encoder cuts it as it must); a twin may encode
-    // one piece while this encoder encodes another. The same rules hold.
+    // presenter then gives them each run of changed rows instead of one row at a time, cut
+    // into pieces of about runRows() rows where they say so (0: any number; a piece may hold
+    // more, and the encoder cuts it as it must), and across into pieces of runColumns()
+    // columns where they say so (0: never); a twin may encode one piece while this encoder
+    // encodes another. The same rules hold.
     virtual bool showsRuns() const { return false; }
     virtual int runRows(const CellGeometry&) const { return 0; }
-    virtual void encodeRun(const Surface& surface, int firstRow, int lastRow,
-                           const CellGeometry& cells, ByteBuffer& out)
+    virtual int runColumns(const CellGeometry&) const { return 0; }
+    virtual void encodeRun(const Surface& surface, const Piece& piece, const CellGeometry& cells,
+                           ByteBuffer& out)
     {
-        for (int row = firstRow; row <= lastRow; ++row)
+        for (int row = piece.firstRow; row <= piece.lastRow; ++row)
             encodeRow(surface, row, cells, out);
     }
 

@@ -23,9 +23,10 @@ KittyLocalEncoder::KittyLocalEncoder(ImageHandover& handover, ImageHandover::Med
 {
 }
 
-void KittyLocalEncoder::encodeRun(const Surface& surface, int firstRow, int lastRow,
+void KittyLocalEncoder::encodeRun(const Surface& surface, const Piece& piece,
                                   const CellGeometry& cells, ByteBuffer& out)
 {
+    const int firstRow = piece.firstRow, lastRow = piece.lastRow;  // always the whole width
     cutPoints_.clear();
     shownBefore_ = shown_;
     lastObject_ = nullptr;

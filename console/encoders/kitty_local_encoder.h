@@ -22,10 +22,10 @@ public:
     void encodeRow(const Surface& surface, int row, const CellGeometry& cells,
                    ByteBuffer& out) override
     {
-        encodeRun(surface, row, row, cells, out);
+        encodeRun(surface, Piece{row, row}, cells, out);
     }
     bool showsRuns() const override { return true; }
-    void encodeRun(const Surface& surface, int firstRow, int lastRow, const CellGeometry& cells,
+    void encodeRun(const Surface& surface, const Piece& piece, const CellGeometry& cells,
                    ByteBuffer& out) override;
     // The last run's image never reached the terminal whole: its object is removed, and the
     // images it would have covered are still on screen.

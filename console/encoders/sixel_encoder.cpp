@@ -17,7 +17,7 @@ namespace {
 // under a decibel where the picture is detailed. About half a million it is.
 constexpr int pixelsPerImage = 1 << 19;
 
-// An image may start up to this many text rows above its run (see encodePiece).
+// An image may start up to this many text rows above its run (see encodeImages).
 constexpr int rowsAbove = 5;
 
 // Writes `count` sixels of one `character`, as a repeat where that is shorter.
@@ -48,14 +48,22 @@ int SixelEncoder::runRows(const CellGeometry& cells) const
     return std::max(1, std::min(rows, maxHeight_ / std::max(cells.cellHeight, 1) - rowsAbove));
 }
 
-void SixelEncoder::encodeRun(const Surface& surface, int firstRow, int lastRow,
-                             const CellGeometry& cells, ByteBuffer& out)
+int SixelEncoder::runColumns(const CellGeometry& cells) const
+{
+    return std::max(maxWidth_ / std::max(cells.cellWidth, 1), 1);
+}
+
+void SixelEncoder::encodeRun(const Surface& surface, const Piece& piece, const CellGeometry& cells,
+                             ByteBuffer& out)
 {
     cutPoints_.clear();
-    const int rows = lastRow - firstRow + 1, count = imagesDown(rows, cells);
-    for (int k = 0; k < count; ++k)
-        encodePiece(surface, firstRow + rows * k / count, firstRow + rows * (k + 1) / count - 1,
-                    cells, out);
+    const int rows = piece.lastRow - piece.firstRow + 1, count = imagesDown(rows, cells);
+    for (int k = 0; k < count; ++k) {
+        Piece images = piece;
+        images.firstRow = piece.firstRow + rows * k / count;
+        images.lastRow = piece.firstRow + rows * (k + 1) / count - 1;
+        encodeImages(surface, images, cells, out);
+    }
 }
 
 int SixelEncoder::imagesDown(int rows, const CellGeometry& cells) const
@@ -67,9 +75,10 @@ int SixelEncoder::imagesDown(int rows, const CellGeometry& cells) const
     return std::max({1, (rows + most / 2) / most, (rows + tallest - 1) / tallest});
 }
 
-void SixelEncoder::encodePiece(const Surface& surface, int firstRow, int lastRow,
-                               const CellGeometry& cells, ByteBuffer& out)
+void SixelEncoder::encodeImages(const Surface& surface, const Piece& piece,
+                                const CellGeometry& cells, ByteBuffer& out)
 {
+    const int firstRow = piece.firstRow, lastRow = piece.lastRow;
     // A terminal scrolls the whole screen when an image reaches its last text row. xterm 379
     // and mlterm 3.9 go by the pixels drawn; other terminals may count whole six-pixel bands,
     // so the bands themselves end above that row.
@@ -93,7 +102,7 @@ void SixelEncoder::encodePiece(const Surface& surface, int firstRow, int lastRow
             ++start;
         if (start * cellHeight < bottom) {
             if (start > firstRow)
-                encodeAcross(surface, firstRow, top, start * cellHeight, cells, out);
+                encodeAcross(surface, piece, firstRow, top, start * cellHeight, cells, out);
             row = start;
         } else {
             start = firstRow;
@@ -106,21 +115,25 @@ void SixelEncoder::encodePiece(const Surface& surface, int firstRow, int lastRow
         }
         top = row * cellHeight;
     }
-    encodeAcross(surface, row, top, bottom, cells, out);
+    encodeAcross(surface, piece, row, top, bottom, cells, out);
 }
 
-void SixelEncoder::encodeAcross(const Surface& surface, int row, int top, int bottom,
-                                const CellGeometry& cells, ByteBuffer& out)
+void SixelEncoder::encodeAcross(const Surface& surface, const Piece& piece, int row, int top,
+                                int bottom, const CellGeometry& cells, ByteBuffer& out)
 {
-    const int right = std::min(surface.width(), cells.columns * cells.cellWidth);
+    const int right =
+        std::min(surface.width(), std::min(piece.endColumn, cells.columns) * cells.cellWidth);
     int first, last;
     if (bottom - top > maxHeight_ || !surface.paintedSpan(top, bottom, right, first, last))
         return;
+    first = std::max(first, piece.firstColumn * cells.cellWidth);
+    if (first > last)
+        return;
 
     // Images start at a cell boundary; wide ones are cut into images the terminal will show.
-    const int piece = std::max(maxWidth_ / cells.cellWidth, 1) * cells.cellWidth;
-    for (int left = first / cells.cellWidth * cells.cellWidth; left <= last; left += piece) {
-        const int width = std::min(piece, last + 1 - left);
+    const int widest = runColumns(cells) * cells.cellWidth;
+    for (int left = first / cells.cellWidth * cells.cellWidth; left <= last; left += widest) {
+        const int width = std::min(widest, last + 1 - left);
         char place[32];
         const int length =
             std::snprintf(place, sizeof place, "\x1b[%d;%dH", row + 1, left / cells.cellWidth + 1);

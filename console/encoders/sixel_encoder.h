@@ -20,11 +20,13 @@ public:
     void encodeRow(const Surface& surface, int row, const CellGeometry& cells,
                    ByteBuffer& out) override
     {
-        encodeRun(surface, row, row, cells, out);
+        encodeRun(surface, Piece{row, row}, cells, out);
     }
     bool showsRuns() const override { return true; }
     int runRows(const CellGeometry& cells) const override;
-    void encodeRun(const Surface& surface, int firstRow, int lastRow, const CellGeometry& cells,
+    // An image's width: a piece of a run is as wide as the terminal's widest image.
+    int runColumns(const CellGeometry& cells) const override;
+    void encodeRun(const Surface& surface, const Piece& piece, const CellGeometry& cells,
                    ByteBuffer& out) override;
     // How many images, one above the other, show `rows` text rows.
     int imagesDown(int rows, const CellGeometry& cells) const;
@@ -34,9 +36,10 @@ public:
     }
 
 private:
-    void encodePiece(const Surface& surface, int firstRow, int lastRow, const CellGeometry& cells,
-                     ByteBuffer& out);
-    void encodeAcross(const Surface& surface, int row, int top, int bottom,
+    // The images of a piece's rows, of one image's height at most.
+    void encodeImages(const Surface& surface, const Piece& piece, const CellGeometry& cells,
+                      ByteBuffer& out);
+    void encodeAcross(const Surface& surface, const Piece& piece, int row, int top, int bottom,
                       const CellGeometry& cells, ByteBuffer& out);
     void encodeImage(const Surface& surface, int left, int top, int width, int height,
                      ByteBuffer& out);

@@ -15,12 +15,13 @@ constexpr int maxBlockPixels = 1 << 18;
 void BlitEncoder::encodeRow(const Surface& surface, int row, const CellGeometry& cells,
                             ByteBuffer& out)
 {
-    encodeRun(surface, row, row, cells, out);
+    encodeRun(surface, Piece{row, row}, cells, out);
 }
 
-void BlitEncoder::encodeRun(const Surface& surface, int firstRow, int lastRow,
-                            const CellGeometry& cells, ByteBuffer&)
+void BlitEncoder::encodeRun(const Surface& surface, const Piece& piece, const CellGeometry& cells,
+                            ByteBuffer&)
 {
+    const int firstRow = piece.firstRow, lastRow = piece.lastRow;  // always the whole width
     // Nothing past the window's edges: GDI would clip it, but it need not be converted.
     const int right = std::min(surface.width(), cells.columns * cells.cellWidth);
     const int top = firstRow * cells.cellHeight;

@@ -40,7 +40,7 @@ public:
     void encodeRow(const Surface& surface, int row, const CellGeometry& cells,
                    ByteBuffer& out) override;
     bool showsRuns() const override { return true; }
-    void encodeRun(const Surface& surface, int firstRow, int lastRow, const CellGeometry& cells,
+    void encodeRun(const Surface& surface, const Piece& piece, const CellGeometry& cells,
                    ByteBuffer& out) override;
 
 private:

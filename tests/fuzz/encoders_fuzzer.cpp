@@ -100,8 +100,8 @@ void images(Input& in, int kind)
     if (kind == 1 && textRows > 0) {
         // Two runs, cut where the input says: the second covers part of the first's images.
         const int cut = in.in(0, textRows - 1);
-        encoder->encodeRun(surface, 0, cut, cells, out);
-        encoder->encodeRun(surface, 0, textRows - 1, cells, out);
+        encoder->encodeRun(surface, Piece{0, cut}, cells, out);
+        encoder->encodeRun(surface, Piece{0, textRows - 1}, cells, out);
     } else {
         for (int row = 0; row < textRows; ++row)
             encoder->encodeRow(surface, row, cells, out);

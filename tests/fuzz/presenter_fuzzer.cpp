@@ -45,10 +45,10 @@ struct Event {
     bool stop = false;  // a stop cut this write short and ended the presentation
 };
 
-// A piece an encoder made: its bytes, where they may be cut, the window it was made for, and
-// the presentation it was made in.
-struct Piece {
-    int firstRow, lastRow;
+// A piece an encoder made: its rows and first column, its bytes, where they may be cut, the
+// window it was made for, and the presentation it was made in.
+struct Made {
+    int firstRow, lastRow, firstColumn;
     std::string bytes;
     std::vector<std::size_t> cuts;
     Window window;
@@ -58,7 +58,7 @@ struct Piece {
 struct Record {
     std::mutex mutex;  // pieces come from the helper threads too
     std::vector<Event> events;
-    std::vector<Piece> pieces;
+    std::vector<Made> pieces;
     int presentations = 0;
     std::thread::id writer;
 };
@@ -145,18 +145,20 @@ public:
     void encodeRow(const Surface& surface, int row, const CellGeometry& cells,
                    ByteBuffer& out) override
     {
-        encodeRun(surface, row, row, cells, out);
+        encodeRun(surface, Piece{row, row}, cells, out);
     }
     bool showsRuns() const override { return inner_->showsRuns(); }
     int runRows(const CellGeometry& cells) const override { return inner_->runRows(cells); }
-    void encodeRun(const Surface& surface, int firstRow, int lastRow, const CellGeometry& cells,
+    int runColumns(const CellGeometry& cells) const override { return inner_->runColumns(cells); }
+    void encodeRun(const Surface& surface, const Piece& run, const CellGeometry& cells,
                    ByteBuffer& out) override
     {
         const std::size_t from = out.size();
-        inner_->encodeRun(surface, firstRow, lastRow, cells, out);
+        inner_->encodeRun(surface, run, cells, out);
         cutPoints_.clear();
-        Piece piece{firstRow, lastRow, std::string(out.data() + from, out.size() - from), {},
-                    Window{cells.columns, cells.rows}, 0};
+        Made piece{run.firstRow, run.lastRow, run.firstColumn,
+                   std::string(out.data() + from, out.size() - from), {},
+                   Window{cells.columns, cells.rows}, 0};
         for (const std::size_t cut : inner_->cutPoints()) {
             check(cut >= from && cut <= out.size(), "a cut point outside what was encoded");
             piece.cuts.push_back(cut - from);
@@ -205,13 +207,14 @@ bool paintRows(Surface& surface, int top, int bottom, unsigned seed, int colours
     return any;
 }
 
-// Checks one presentation's bytes against the pieces made for it, in row order: the prologue,
+// Checks one presentation's bytes against the pieces made for it, in row order (and side by
+// side, left to right): the prologue,
 // pieces whole, then perhaps one cut short, then the epilogue; a stop may end them anywhere.
 // Returns, for each piece written whole, where its bytes end.
-std::vector<std::pair<const Piece*, std::size_t>> checkPresentation(
-    std::string have, const std::vector<const Piece*>& pieces, bool stopped)
+std::vector<std::pair<const Made*, std::size_t>> checkPresentation(
+    std::string have, const std::vector<const Made*>& pieces, bool stopped)
 {
-    std::vector<std::pair<const Piece*, std::size_t>> whole;
+    std::vector<std::pair<const Made*, std::size_t>> whole;
     if (stopped) {
         const std::string ending = terminator + epilogue;
         check(have.size() >= ending.size() &&
@@ -232,7 +235,7 @@ std::vector<std::pair<const Piece*, std::size_t>> checkPresentation(
     };
     if (!take(prologue))
         return whole;
-    for (const Piece* piece : pieces) {
+    for (const Made* piece : pieces) {
         if (at == have.size() && stopped)
             return whole;
         const std::string& bytes = piece->bytes;
@@ -320,9 +323,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     handover.close(std::chrono::milliseconds(0));
 
     // Each presentation's bytes, pieces and windows, in turn; meanwhile which text rows the
-    // terminal shows as painted: a row is shown once a piece holding it arrived whole, and is
-    // no longer once painted again or when a resize may have taken it (past the new edges,
-    // the new last row, everything where the width changed).
+    // terminal shows as painted: a row is shown once the pieces holding it in a presentation
+    // (one, or several side by side) all arrived whole, and is no longer once painted again or
+    // when a resize may have taken it (past the new edges, the new last row, everything where
+    // the width changed).
     const Window last{terminal.size().columns, terminal.size().rows};
     std::vector<bool> shown(std::size_t(std::max(textRows, 0)), false), painted(shown);
     Window window{cells.columns, cells.rows};
@@ -364,12 +368,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             writes.emplace_back(have.size(), e.window);
             stopped = e.stop;
         }
-        std::vector<const Piece*> pieces;
-        for (const Piece& piece : record.pieces)
+        std::vector<const Made*> pieces;
+        for (const Made& piece : record.pieces)
             if (piece.presentation == presentation)
                 pieces.push_back(&piece);
-        std::stable_sort(pieces.begin(), pieces.end(), [](const Piece* a, const Piece* b) {
-            return a->firstRow < b->firstRow;
+        std::stable_sort(pieces.begin(), pieces.end(), [](const Made* a, const Made* b) {
+            return a->firstRow != b->firstRow ? a->firstRow < b->firstRow
+                                              : a->firstColumn < b->firstColumn;
         });
         const auto whole = checkPresentation(have, pieces, stopped);
 
@@ -390,6 +395,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         while (nextResize < resizes.size())
             resized(resizes[nextResize++].second);
+        for (const Made* piece : pieces)
+            if (std::none_of(whole.begin(), whole.end(), [&](const auto& w) { return w.first == piece; }))
+                for (int r = piece->firstRow; r <= piece->lastRow; ++r)
+                    shown[std::size_t(r)] = false;
     }
     check(window == last, "the window's last size was not seen");
 

@@ -192,7 +192,7 @@ TEST(SixelEncoder, EveryRowAboveTheLastIsShownWhateverTheCellHeight)
                 } else {
                     CellGeometry cells{window.cellWidth, cellHeight, window.columns, rows};
                     ByteBuffer out;
-                    encoder.encodeRun(surface, 0, rows - 1, cells, out);
+                    encoder.encodeRun(surface, Piece{0, rows - 1}, cells, out);
                     bytes = out.str();
                 }
                 ImageScreen screen(window.columns, rows, window.cellWidth, cellHeight);
@@ -231,7 +231,7 @@ TEST(SixelEncoder, EveryPixelGetsTheNearestColourOfItsImage)
         paintPicture(surface, 0, 0, 390, 110, 0, 4);
         SixelEncoder encoder(registers, 1000, 1000);
         ByteBuffer out;
-        encoder.encodeRun(surface, 0, 6, CellGeometry{8, 17, window.columns, window.rows}, out);
+        encoder.encodeRun(surface, Piece{0, 6}, CellGeometry{8, 17, window.columns, window.rows}, out);
         const std::string bytes = out.str();
         ImageScreen screen(window.columns, window.rows, window.cellWidth, window.cellHeight);
         screen.feed(bytes);

@@ -34,7 +34,7 @@ std::string paintAndShow(Surface& surface, Encoder& encoder, int top, int bottom
             if ((x + y) % 29 != 0)
                 surface.set(x, y + 7, std::uint32_t(x * 977 + y * 131) & 0xFFFFFF);
     ByteBuffer out;
-    encoder.encodeRun(surface, (top + 7) / cellHeight, (bottom + 6) / cellHeight, window(), out);
+    encoder.encodeRun(surface, Piece{(top + 7) / cellHeight, (bottom + 6) / cellHeight}, window(), out);
     return out.str();
 }
 

@@ -127,7 +127,7 @@ TEST(WindowCanvas, BlitsEveryPaintedPixelAndNothingElseOneBlitARunOfLikeRows)
         ModelWindow window(surface, 1250, 350);  // smaller than the surface: it shrank
         BlitEncoder encoder(window);
         ByteBuffer bytes;
-        encoder.encodeRun(surface, 0, 399, CellGeometry{1, 1, 1250, 350}, bytes);
+        encoder.encodeRun(surface, Piece{0, 399}, CellGeometry{1, 1, 1250, 350}, bytes);
         EXPECT_EQ(window.differences(), "") << c.what;
         EXPECT_EQ(window.blits, c.blits) << c.what;
         EXPECT_EQ(bytes.size(), 0u) << c.what;
