@@ -112,19 +112,27 @@ void Presentation::cutIntoPieces(const CellGeometry& cells)
         return;
     }
     const int most = encoder_->runRows(cells), across = encoder_->runColumns(cells);
-    // Pieces side by side where the window is wider than the encoder's (a sixel terminal's
-    // widest image): two threads then encode the two halves of a band of rows at once, and
-    // the writer sends one while the other is being finished, instead of the whole lower half
-    // of the picture once both threads are done.
-    const int strips = across > 0 ? std::max(1, (cells.columns + across - 1) / across) : 1;
     for (std::size_t i = 0; i < rows_.size();) {
         std::size_t end = i + 1;
         while (end < rows_.size() && rows_[end] == rows_[end - 1] + 1)
             ++end;
+        const int first = rows_[i], rows = int(end - i);
+        // Pieces side by side where the painted columns are wider than the encoder takes (a
+        // sixel terminal's widest image), from the first painted one: two threads then encode
+        // the two halves of a band of rows at once, and the writer sends one while the other
+        // is being finished, instead of the whole lower half of the picture once both are done.
+        int strips = 1, left = 0, painted, lastPainted;
+        if (across > 0 &&
+            surface_.paintedSpan(first * cells.cellHeight,
+                                 std::min((first + rows) * cells.cellHeight, surface_.height()),
+                                 std::min(surface_.width(), cells.columns * cells.cellWidth),
+                                 painted, lastPainted)) {
+            left = painted / cells.cellWidth;
+            strips = (lastPainted / cells.cellWidth - left) / across + 1;
+        }
         // Pieces of equal size, as many as hold about the rows the encoder asks for; where two
         // threads encode them, an even number: three pieces on two threads take as long as
         // four, one thread idle while the other encodes the last.
-        const int first = rows_[i], rows = int(end - i);
         int count = most > 0 ? std::max(1, (rows + most / 2) / most) : 1;
         if (twin_ && rows > 1 && strips % 2 == 1)
             count = std::max(2, count + count % 2);
@@ -132,7 +140,8 @@ void Presentation::cutIntoPieces(const CellGeometry& cells)
             for (int strip = 0; strip < strips; ++strip) {
                 Piece piece{first + rows * k / count, first + rows * (k + 1) / count - 1};
                 if (strips > 1)
-                    piece.firstColumn = strip * across, piece.endColumn = (strip + 1) * across;
+                    piece.firstColumn = left + strip * across,
+                    piece.endColumn = left + (strip + 1) * across;
                 pieces_.push_back(piece);
             }
         i = end;
