@@ -655,8 +655,9 @@ void SixelPalette::match(const Surface& surface, int left, int y, int width, int
                       dg = channel(candidate->colour, 1) - green,
                       db = channel(candidate->colour, 2) - blue;
             const int d = dr * dr + dg * dg + db * db;
-            if (d < bestDistance)
-                bestDistance = d, best = candidate->index;
+            const bool nearer = d < bestDistance;  // no branch: which is nearer is a coin toss
+            bestDistance = nearer ? d : bestDistance;
+            best = nearer ? candidate->index : best;
         }
         if (useRecent) {
             recentColour_[recent] = colour;
