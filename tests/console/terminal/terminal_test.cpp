@@ -22,6 +22,19 @@ bool endsWith(const std::string& text, const std::string& end)
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
+// A presentation of 200,000 glyphs, written on a thread of its own as the presenter writes;
+// `finished`: whether the write went through whole.
+std::thread paintGlyphs(Terminal& terminal, bool& finished)
+{
+    return std::thread([&terminal, &finished] {
+        std::string picture = prologue;
+        for (int i = 0; i < 200000; ++i)
+            picture += upperHalf;
+        terminal.beginPaint();
+        finished = terminal.write(picture.data(), picture.size());
+    });
+}
+
 TEST(Terminal, WritesEverythingThroughASlowReader)
 {
     PtyCapture capture(80, 24);
@@ -44,15 +57,8 @@ TEST(Terminal, ASignalEndsThePaintingCleanlyWhereverItWas)
         PtyCapture capture(200, 50);
         capture.throttle(997 + 131 * std::size_t(round));  // cuts land anywhere in a glyph
         Terminal terminal(capture.terminal());
-        std::string picture = prologue;
-        for (int i = 0; i < 200000; ++i)
-            picture += upperHalf;
-
         bool finished = true;
-        std::thread painter([&] {
-            terminal.beginPaint();
-            finished = terminal.write(picture.data(), picture.size());
-        });
+        std::thread painter = paintGlyphs(terminal, finished);
         ASSERT_TRUE(capture.waitFor(
             [&](const std::string& out) { return out.size() > 20000 + 3000 * std::size_t(round); },
             10s));
@@ -88,14 +94,8 @@ TEST(Terminal, AStopThatFindsTheTerminalNotReadingLeavesItsEndToTheNextPresentat
     PtyCapture capture(200, 50);
     Terminal terminal(capture.terminal());
     capture.hold(true);
-    std::string picture = prologue;
-    for (int i = 0; i < 200000; ++i)
-        picture += upperHalf;
     bool finished = true;
-    std::thread painter([&] {
-        terminal.beginPaint();
-        finished = terminal.write(picture.data(), picture.size());
-    });
+    std::thread painter = paintGlyphs(terminal, finished);
     std::this_thread::sleep_for(100ms);  // the terminal's buffer is full
     terminal.suspendForStop();
     painter.join();
