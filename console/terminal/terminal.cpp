@@ -448,6 +448,7 @@ void Terminal::endFromHandler() noexcept
         // it within the handler's time, and what it did not take is owed, sent first by the
         // next presentation (after a stop), never anything else before it.
         char ending[sizeof owedBytes_];
+        static_assert(3 + 2 + sizeof paintEpilogue - 1 <= sizeof ending, "room for the longest end");
         const std::uint32_t rest = unfinished_.load();
         std::size_t length = rest & 0xFF;
         for (std::size_t i = 0; i < length; ++i)
