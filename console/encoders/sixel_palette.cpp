@@ -52,18 +52,37 @@ int levelOf(int percent)
     return (percent * 255 + 50) / 100;
 }
 
+// How many neighbours each colour lists for searches that start from it: enough that most
+// searches for the nearest colour (which look as far as twice the start's distance) and for
+// the colours that can be nearest in a cell (as far as twice the middle's distance and the
+// cell's width) end in the list. Measured on the photographs of bench/ (bench/sixel_stages),
+// quantizing with fewer or more took longer: 12 and 12 up to a tenth, 24 and 48 as long or
+// longer at 1024 registers, the lists costing more than they save.
+constexpr int nearestListed = 16;
+constexpr int withinListed = 32;
+
 }  // namespace
 
-// The nearest of a set of colours, found without looking at most of them: the colours in a
-// k-d tree, each range split at its median along its widest channel, down to ranges of a few
-// colours, which are looked at whole (cheaper than splitting them further). A search goes down
-// the side of each split its colour lies on first, and looks at the other only where the split
-// is nearer than the best colour found so far. Levels may be kept doubled, for points between
-// levels.
+// The nearest of a set of colours, found without looking at most of them. Each colour keeps a
+// list of its nearest others: a colour nearer to a point than the colour `hint` is less than
+// twice the hint's distance from the hint, so a search that starts from a good hint (the
+// colour a point had before the colours moved, the one its neighbourhood has) looks at a few
+// of the hint's list, nearest first, and stops at the first twice as far. Where the list ends
+// before that, the search goes through a k-d tree: the colours, each range split at its
+// median along its widest channel, down to ranges of a few colours, which are looked at whole
+// (cheaper than splitting them further); it goes down the side of each split its colour lies
+// on first, and looks at the other only where the split is nearer than the best colour found
+// so far. Levels may be kept doubled, for points between levels.
 class SixelPalette::Nearest {
 public:
-    void build(const std::vector<std::uint32_t>& colours, int scale = 1)
+    // The colours, each listing its `neighbours` nearest others where about `searches`
+    // searches will start from them: eight a colour at least, else the lists would cost more
+    // than they save (measured at 1024 registers on the smooth and detailed photographs).
+    void build(const std::vector<std::uint32_t>& colours, int neighbours, std::size_t searches,
+               int scale = 1)
     {
+        if (searches < 8 * colours.size())
+            neighbours = 0;
         entries_.resize(colours.size());
         for (std::size_t i = 0; i < colours.size(); ++i)
             entries_[i] = Entry{{scale * channel(colours[i], 0), scale * channel(colours[i], 1),
@@ -71,16 +90,28 @@ public:
                                 int(i)};
         splits_.resize(colours.size());
         split(0, int(entries_.size()));
+        listNeighbours(neighbours);
     }
 
-    // The index of the colour nearest `point` other than `skip`, and its squared distance:
-    // `hint` with `distance` where none is nearer.
-    int find(const int point[3], int hint, int& distance, int skip = -1) const
+    // The index of the colour nearest `point`, and its squared distance: `hint` with
+    // `distance` where none is nearer.
+    int find(const int point[3], int hint, int& distance) const
     {
+        const int limit = 4 * distance;
         int best = hint;
+        const Entry* list = &near_[std::size_t(hint) * std::size_t(listed_)];
+        for (int i = 0; i < listed_; ++i) {
+            if (apart_[std::size_t(hint) * std::size_t(listed_) + std::size_t(i)] >= limit)
+                return best;
+            const int d = apart2(list[i], point);
+            if (d < distance)
+                best = list[i].index, distance = d;
+        }
+        if (listed_ + 1 >= int(entries_.size()))
+            return best;  // the list holds every other colour
         walk(point, [&] { return distance - 1; }, [&](const Entry& entry) {
             const int d = apart2(entry, point);
-            if (d < distance && entry.index != skip)
+            if (d < distance)
                 best = entry.index, distance = d;
         });
         return best;
@@ -91,23 +122,27 @@ public:
         return find(point, hint, hintDistance);
     }
 
-    // For each colour, the squared distance to the nearest other one.
-    void gaps(std::vector<int>& gap2) const
-    {
-        gap2.resize(entries_.size());
-        for (const Entry& entry : entries_) {
-            int distance = 1 << 30;
-            find(entry.level, -1, distance, entry.index);
-            gap2[std::size_t(entry.index)] = distance;
-        }
-    }
-
-    // Every colour whose squared distance from `point` is at most `reach2`.
-    void within(const int point[3], int reach2, std::vector<int>& found) const
+    // Every colour other than `nearest` whose distance from `point` is at most `reach`, where
+    // `nearest` is the colour nearest the point, `first` away: none of them is farther than
+    // reach + first from it.
+    void within(const int point[3], double reach, int nearest, double first,
+                std::vector<int>& found) const
     {
         found.clear();
+        const int reach2 = int(reach * reach);
+        const double limit = (reach + first) * (reach + first);
+        const Entry* list = &near_[std::size_t(nearest) * std::size_t(listed_)];
+        for (int i = 0; i < listed_; ++i) {
+            if (apart_[std::size_t(nearest) * std::size_t(listed_) + std::size_t(i)] > limit)
+                return;
+            if (apart2(list[i], point) <= reach2)
+                found.push_back(list[i].index);
+        }
+        if (listed_ + 1 >= int(entries_.size()))
+            return;
+        found.clear();
         walk(point, [reach2] { return reach2; }, [&](const Entry& entry) {
-            if (apart2(entry, point) <= reach2)
+            if (entry.index != nearest && apart2(entry, point) <= reach2)
                 found.push_back(entry.index);
         });
     }
@@ -190,8 +225,49 @@ private:
         split(middle, end);
     }
 
+    // Each colour's `listed_` nearest others, nearest first, with their squared distances
+    // (apart, where a search steps through them without reading the colours): from the tree,
+    // each colour's walk looking no farther than the last of its list so far. Colours are
+    // listed in the tree's order, each near the one before: that one's list, from here, bounds
+    // how far this one's last can be, so the walk does not start unbounded.
+    void listNeighbours(int neighbours)
+    {
+        const int size = int(entries_.size());
+        listed_ = std::min(neighbours, std::max(size - 1, 0));
+        near_.resize(std::size_t(size) * std::size_t(listed_));
+        apart_.resize(near_.size());
+        if (listed_ == 0)
+            return;
+        const Entry* before = nullptr;
+        for (const Entry& entry : entries_) {
+            Entry* list = &near_[std::size_t(entry.index) * std::size_t(listed_)];
+            int* apart = &apart_[std::size_t(entry.index) * std::size_t(listed_)];
+            int have = 0, reach = 1 << 30;
+            if (before != nullptr) {
+                const std::size_t last = std::size_t(before->index + 1) * std::size_t(listed_) - 1;
+                const double bound = std::sqrt(double(apart2(*before, entry.level))) +
+                                      std::sqrt(double(apart_[last]));
+                reach = int(bound * bound) + 1;
+            }
+            walk(entry.level, [&] { return have < listed_ ? reach : apart[listed_ - 1]; },
+                 [&](const Entry& other) {
+                     const int d = apart2(other, entry.level);
+                     if (other.index == entry.index || (have == listed_ && d >= apart[listed_ - 1]))
+                         return;
+                     int at = have < listed_ ? have++ : listed_ - 1;
+                     for (; at > 0 && apart[at - 1] > d; --at)
+                         list[at] = list[at - 1], apart[at] = apart[at - 1];
+                     list[at] = other, apart[at] = d;
+                 });
+            before = &entry;
+        }
+    }
+
     std::vector<Entry> entries_;
     std::vector<Split> splits_;  // by a split range's middle entry
+    int listed_ = 0;             // neighbours listed for each colour
+    std::vector<Entry> near_;    // each colour's, by its index
+    std::vector<int> apart_;
 };
 
 SixelPalette::SixelPalette()
@@ -437,22 +513,17 @@ void SixelPalette::refine()
     // largest step (the boxes are not where the nearest colours are). After boxes cut where
     // the error falls most, a fourth pass gave the three photographs of bench/ under 0.01 dB
     // (256 and 1024 registers), for a pass over every colour more.
-    // A colour no farther from its centre than half the way to that centre's nearest other
-    // is nearest to it: most colours are, and need no search.
     constexpr int passes = 3;
     std::vector<std::uint64_t> total(4 * centres_.size());
     for (int pass = 0; pass < passes; ++pass) {
-        nearest_->build(centres_);
-        nearest_->gaps(gap2_);
+        nearest_->build(centres_, nearestListed, points_.size());
         std::fill(total.begin(), total.end(), 0);
         std::uint64_t moved = 0, all = 0;
         for (std::size_t i = 0; i < points_.size(); ++i) {
             const Point& point = points_[i];
             const int was = assigned_[i];
             const int distance = distance2(point.colour, centres_[std::size_t(was)]);
-            const int k = 4 * distance <= gap2_[std::size_t(was)]
-                              ? was
-                              : nearest_->find(point.colour, was, distance);
+            const int k = nearest_->find(point.colour, was, distance);
             moved += k != was ? point.count : 0;
             all += point.count;
             assigned_[i] = k;
@@ -500,7 +571,7 @@ void SixelPalette::sortCells()
     use_.assign(shown_.size(), 0);
     candidates_.clear();
     if (exact_) {
-        nearest_->build(shown_);
+        nearest_->build(shown_, nearestListed, points_.size());
         registerOf_.resize(points_.size());
         for (std::size_t i = 0; i < points_.size(); ++i) {
             const int hint = assigned_[i];
@@ -510,8 +581,7 @@ void SixelPalette::sortCells()
         }
         return;
     }
-    nearest_->build(shown_, 2);
-    nearest_->gaps(gap2_);
+    nearest_->build(shown_, withinListed, points_.size(), 2);
     const double twoH = 2 * 2 * 1.5 * std::sqrt(3.0);
     std::vector<int> near;
     for (std::size_t i = 0; i < points_.size(); ++i) {
@@ -526,15 +596,8 @@ void SixelPalette::sortCells()
         }
         const int nearest = nearest_->find(middle, hint, distance);
         use_[std::size_t(nearest)] += points_[i].count;
-        // Every other colour is at least (gap - d1) from the middle: where that is beyond
-        // d1 + 2h, none can be nearer anywhere in the box.
         const double first = std::sqrt(double(distance));
-        if (std::sqrt(double(gap2_[std::size_t(nearest)])) > 2 * first + twoH) {
-            cellTable_[key] = 1 + nearest;
-            continue;
-        }
-        const double reach = first + twoH;
-        nearest_->within(middle, int(reach * reach), near);
+        nearest_->within(middle, first + twoH, nearest, first, near);
         const std::size_t start = candidates_.size();
         const std::uint32_t best = shown_[std::size_t(nearest)];
         for (const int other : near) {
@@ -545,7 +608,7 @@ void SixelPalette::sortCells()
                 const int corner = mine > theirs ? low[c] + cellSize - 1 : low[c];
                 gain += (mine - theirs) * (2 * corner - theirs - mine);
             }
-            if (other != nearest && gain > 0) {
+            if (gain > 0) {
                 if (candidates_.size() == start)
                     candidates_.push_back(Candidate{best, nearest});
                 candidates_.push_back(Candidate{colour, other});

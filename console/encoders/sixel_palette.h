@@ -76,7 +76,6 @@ private:
 
     std::vector<std::uint32_t> centres_;  // the colours being chosen
     std::vector<int> assigned_;           // each point's centre, from pass to pass
-    std::vector<int> gap2_;               // each centre's squared distance to its nearest other
     std::vector<std::uint32_t> shown_;    // the centres as the terminal shows them
     std::vector<std::uint64_t> use_;      // and how many pixels each is expected to get
     std::vector<int> number_;             // each centre's register, numbered by use
