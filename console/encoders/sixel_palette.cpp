@@ -52,15 +52,6 @@ int levelOf(int percent)
     return (percent * 255 + 50) / 100;
 }
 
-// How many neighbours each colour lists for searches that start from it: enough that most
-// searches for the nearest colour (which look as far as twice the start's distance) and for
-// the colours that can be nearest in a cell (as far as twice the middle's distance and the
-// cell's width) end in the list. Measured on the photographs of bench/ (bench/sixel_stages),
-// quantizing with fewer or more took longer: 12 and 12 up to a tenth, 24 and 48 as long or
-// longer at 1024 registers, the lists costing more than they save.
-constexpr int nearestListed = 16;
-constexpr int withinListed = 32;
-
 }  // namespace
 
 // The nearest of a set of colours, found without looking at most of them. Each colour keeps a
@@ -75,14 +66,11 @@ constexpr int withinListed = 32;
 // so far. Levels may be kept doubled, for points between levels.
 class SixelPalette::Nearest {
 public:
-    // The colours, each listing its `neighbours` nearest others where about `searches`
-    // searches will start from them: eight a colour at least, else the lists would cost more
-    // than they save (measured at 1024 registers on the smooth and detailed photographs).
-    void build(const std::vector<std::uint32_t>& colours, int neighbours, std::size_t searches,
-               int scale = 1)
+    // The colours, each listing its nearest others where about `searches` searches will start
+    // from them: eight a colour at least, else the lists would cost more than they save
+    // (measured at 1024 registers on the smooth and detailed photographs).
+    void build(const std::vector<std::uint32_t>& colours, std::size_t searches, int scale = 1)
     {
-        if (searches < 8 * colours.size())
-            neighbours = 0;
         entries_.resize(colours.size());
         for (std::size_t i = 0; i < colours.size(); ++i)
             entries_[i] = Entry{{scale * channel(colours[i], 0), scale * channel(colours[i], 1),
@@ -90,7 +78,7 @@ public:
                                 int(i)};
         splits_.resize(colours.size());
         split(0, int(entries_.size()));
-        listNeighbours(neighbours);
+        listNeighbours(searches < 8 * colours.size() ? 0 : neighbours);
     }
 
     // The index of the colour nearest `point`, and its squared distance: `hint` with
@@ -99,16 +87,14 @@ public:
     {
         const int limit = 4 * distance;
         int best = hint;
-        const Entry* list = &near_[std::size_t(hint) * std::size_t(listed_)];
-        for (int i = 0; i < listed_; ++i) {
-            if (apart_[std::size_t(hint) * std::size_t(listed_) + std::size_t(i)] >= limit)
-                return best;
+        const Neighbour* list = near_.data() + std::size_t(hint) * std::size_t(listed_);
+        for (int i = 0; i < listed_ && list[i].apart < limit; ++i) {
             const int d = apart2(list[i], point);
             if (d < distance)
                 best = list[i].index, distance = d;
         }
-        if (listed_ + 1 >= int(entries_.size()))
-            return best;  // the list holds every other colour
+        if (holds(list, limit))
+            return best;
         walk(point, [&] { return distance - 1; }, [&](const Entry& entry) {
             const int d = apart2(entry, point);
             if (d < distance)
@@ -130,15 +116,12 @@ public:
     {
         found.clear();
         const int reach2 = int(reach * reach);
-        const double limit = (reach + first) * (reach + first);
-        const Entry* list = &near_[std::size_t(nearest) * std::size_t(listed_)];
-        for (int i = 0; i < listed_; ++i) {
-            if (apart_[std::size_t(nearest) * std::size_t(listed_) + std::size_t(i)] > limit)
-                return;
+        const int limit = int((reach + first) * (reach + first)) + 1;
+        const Neighbour* list = near_.data() + std::size_t(nearest) * std::size_t(listed_);
+        for (int i = 0; i < listed_ && list[i].apart < limit; ++i)
             if (apart2(list[i], point) <= reach2)
                 found.push_back(list[i].index);
-        }
-        if (listed_ + 1 >= int(entries_.size()))
+        if (holds(list, limit))
             return;
         found.clear();
         walk(point, [reach2] { return reach2; }, [&](const Entry& entry) {
@@ -164,6 +147,34 @@ private:
     struct Range {
         int begin, end, bound;
     };
+
+    // How many neighbours a colour lists: enough that most searches for the nearest colour
+    // (which look as far as twice the start's distance) and for the colours that can be
+    // nearest in a cell (as far as twice the middle's distance and the cell's width) end in
+    // the list. Measured on the photographs of bench/ (bench/sixel_stages), quantizing with
+    // 12 took up to a tenth longer, with 48 as long or longer at 1024 registers, the lists
+    // costing more than they save.
+    static constexpr int neighbours = 24;
+    // A colour near another, as far from it as `apart` (squared). Small, so that lists of
+    // a thousand colours stay in a few pages (levels are at most 510, registers 65536).
+    struct Neighbour {
+        int apart;
+        std::uint16_t level[3], index;
+    };
+    static int apart2(const Neighbour& near, const int point[3])
+    {
+        int d = 0;
+        for (int c = 0; c < 3; ++c)
+            d += (near.level[c] - point[c]) * (near.level[c] - point[c]);
+        return d;
+    }
+
+    // Whether a colour's list holds every colour nearer to it than `limit` (squared): those it
+    // leaves out are at least as far as its last.
+    bool holds(const Neighbour* list, int limit) const
+    {
+        return listed_ + 1 >= int(entries_.size()) || (listed_ > 0 && list[listed_ - 1].apart >= limit);
+    }
 
     // Goes down the tree towards `point`, handing `visit` each colour of every range it
     // reaches; a range across a split from it is looked at only where the split is no farther
@@ -225,39 +236,39 @@ private:
         split(middle, end);
     }
 
-    // Each colour's `listed_` nearest others, nearest first, with their squared distances
-    // (apart, where a search steps through them without reading the colours): from the tree,
-    // each colour's walk looking no farther than the last of its list so far. Colours are
-    // listed in the tree's order, each near the one before: that one's list, from here, bounds
-    // how far this one's last can be, so the walk does not start unbounded.
+    // Each colour's `listed_` nearest others, nearest first, from the tree: each colour's walk
+    // looks no farther than the last of its list so far. Colours are listed in the tree's
+    // order, each near the one before: that one's list, from here, bounds how far this one's
+    // last can be, so the walk does not start unbounded.
     void listNeighbours(int neighbours)
     {
         const int size = int(entries_.size());
         listed_ = std::min(neighbours, std::max(size - 1, 0));
         near_.resize(std::size_t(size) * std::size_t(listed_));
-        apart_.resize(near_.size());
         if (listed_ == 0)
             return;
         const Entry* before = nullptr;
         for (const Entry& entry : entries_) {
-            Entry* list = &near_[std::size_t(entry.index) * std::size_t(listed_)];
-            int* apart = &apart_[std::size_t(entry.index) * std::size_t(listed_)];
+            Neighbour* list = &near_[std::size_t(entry.index) * std::size_t(listed_)];
             int have = 0, reach = 1 << 30;
             if (before != nullptr) {
-                const std::size_t last = std::size_t(before->index + 1) * std::size_t(listed_) - 1;
-                const double bound = std::sqrt(double(apart2(*before, entry.level))) +
-                                      std::sqrt(double(apart_[last]));
+                const Neighbour& last = near_[std::size_t(before->index + 1) * std::size_t(listed_) - 1];
+                const double bound =
+                    std::sqrt(double(apart2(*before, entry.level))) + std::sqrt(double(last.apart));
                 reach = int(bound * bound) + 1;
             }
-            walk(entry.level, [&] { return have < listed_ ? reach : apart[listed_ - 1]; },
+            walk(entry.level, [&] { return have < listed_ ? reach : list[listed_ - 1].apart; },
                  [&](const Entry& other) {
                      const int d = apart2(other, entry.level);
-                     if (other.index == entry.index || (have == listed_ && d >= apart[listed_ - 1]))
+                     if (other.index == entry.index || (have == listed_ && d >= list[listed_ - 1].apart))
                          return;
                      int at = have < listed_ ? have++ : listed_ - 1;
-                     for (; at > 0 && apart[at - 1] > d; --at)
-                         list[at] = list[at - 1], apart[at] = apart[at - 1];
-                     list[at] = other, apart[at] = d;
+                     for (; at > 0 && list[at - 1].apart > d; --at)
+                         list[at] = list[at - 1];
+                     list[at] = Neighbour{d,
+                                          {std::uint16_t(other.level[0]), std::uint16_t(other.level[1]),
+                                           std::uint16_t(other.level[2])},
+                                          std::uint16_t(other.index)};
                  });
             before = &entry;
         }
@@ -265,9 +276,8 @@ private:
 
     std::vector<Entry> entries_;
     std::vector<Split> splits_;  // by a split range's middle entry
-    int listed_ = 0;             // neighbours listed for each colour
-    std::vector<Entry> near_;    // each colour's, by its index
-    std::vector<int> apart_;
+    int listed_ = 0;                // neighbours listed for each colour
+    std::vector<Neighbour> near_;   // each colour's, by its index
 };
 
 SixelPalette::SixelPalette()
@@ -516,7 +526,7 @@ void SixelPalette::refine()
     constexpr int passes = 3;
     std::vector<std::uint64_t> total(4 * centres_.size());
     for (int pass = 0; pass < passes; ++pass) {
-        nearest_->build(centres_, nearestListed, points_.size());
+        nearest_->build(centres_, points_.size());
         std::fill(total.begin(), total.end(), 0);
         std::uint64_t moved = 0, all = 0;
         for (std::size_t i = 0; i < points_.size(); ++i) {
@@ -571,7 +581,7 @@ void SixelPalette::sortCells()
     use_.assign(shown_.size(), 0);
     candidates_.clear();
     if (exact_) {
-        nearest_->build(shown_, nearestListed, points_.size());
+        nearest_->build(shown_, points_.size());
         registerOf_.resize(points_.size());
         for (std::size_t i = 0; i < points_.size(); ++i) {
             const int hint = assigned_[i];
@@ -581,7 +591,7 @@ void SixelPalette::sortCells()
         }
         return;
     }
-    nearest_->build(shown_, withinListed, points_.size(), 2);
+    nearest_->build(shown_, points_.size(), 2);
     const double twoH = 2 * 2 * 1.5 * std::sqrt(3.0);
     std::vector<int> near;
     for (std::size_t i = 0; i < points_.size(); ++i) {
