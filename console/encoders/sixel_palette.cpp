@@ -236,14 +236,14 @@ private:
         split(middle, end);
     }
 
-    // Each colour's `listed_` nearest others, nearest first, from the tree: each colour's walk
-    // looks no farther than the last of its list so far. Colours are listed in the tree's
-    // order, each near the one before: that one's list, from here, bounds how far this one's
-    // last can be, so the walk does not start unbounded.
-    void listNeighbours(int neighbours)
+    // Each colour's `count` nearest others (all, where there are fewer), nearest first, from
+    // the tree: each colour's walk looks no farther than the last of its list so far. Colours
+    // are listed in the tree's order, each near the one before: that one's list, from here,
+    // bounds how far this one's last can be, so the walk does not start unbounded.
+    void listNeighbours(int count)
     {
         const int size = int(entries_.size());
-        listed_ = std::min(neighbours, std::max(size - 1, 0));
+        listed_ = std::min(count, std::max(size - 1, 0));
         near_.resize(std::size_t(size) * std::size_t(listed_));
         if (listed_ == 0)
             return;
@@ -275,7 +275,7 @@ private:
     }
 
     std::vector<Entry> entries_;
-    std::vector<Split> splits_;  // by a split range's middle entry
+    std::vector<Split> splits_;     // by a split range's middle entry
     int listed_ = 0;                // neighbours listed for each colour
     std::vector<Neighbour> near_;   // each colour's, by its index
 };
