@@ -163,14 +163,6 @@ private:
         int apart;
         std::uint16_t level[3], index;
     };
-    static int apart2(const Neighbour& near, const int point[3])
-    {
-        int d = 0;
-        for (int c = 0; c < 3; ++c)
-            d += (near.level[c] - point[c]) * (near.level[c] - point[c]);
-        return d;
-    }
-
     // Whether a colour's list holds every colour nearer to it than `limit` (squared): those it
     // leaves out are at least as far as its last.
     bool holds(const Neighbour* list, int limit) const
@@ -208,11 +200,13 @@ private:
         }
     }
 
-    static int apart2(const Entry& entry, const int point[3])
+    // The squared distance from a colour (an entry or a neighbour) to a point.
+    template <typename Colour>
+    static int apart2(const Colour& colour, const int point[3])
     {
         int d = 0;
         for (int c = 0; c < 3; ++c)
-            d += (entry.level[c] - point[c]) * (entry.level[c] - point[c]);
+            d += (int(colour.level[c]) - point[c]) * (int(colour.level[c]) - point[c]);
         return d;
     }
 
