@@ -80,7 +80,10 @@ public:
                                 int(i)};
         splits_.resize(colours.size());
         split(0, int(entries_.size()));
-        listNeighbours(searches < 16 * colours.size() ? 1 : neighbours);
+        if (colours.size() > std::size_t(1) << 16)
+            listNeighbours(0);  // more than a list's numbers hold: every search walks the tree
+        else
+            listNeighbours(searches < 16 * colours.size() ? 1 : neighbours);
     }
 
     // The index of the colour nearest `point`, and its squared distance: `hint` with
