@@ -10,9 +10,10 @@
 //
 // Usage: node check.mjs MODULES VIEWER PTY_BRIDGE
 //   MODULES  the folder whose node_modules holds the packages of package-lock.json
-// Exits 0 when all holds, 1 when something does not, 3 when the picture never showed (a
-// loaded machine can answer the viewer's questions later than it waits: worth another try),
-// 77 when Chromium is not there.
+// Exits 0 when all holds, 1 when something does not, 3 when the picture never showed or came
+// in the 256 registers xterm.js starts with (a loaded machine can answer the viewer's
+// questions, or its setting, later than it waits: worth another try), 77 when Chromium is not
+// there.
 import { spawn } from 'node:child_process';
 import { existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
@@ -150,8 +151,14 @@ try {
   }
   console.log(`xterm.js: image layer ${seen.layer}, ${seen.wrong} of ${width * height} pixels more than 3 levels off (worst ${seen.worst}), ${seen.outside} drawn outside the picture`);
   const painted = Buffer.concat(output).toString('latin1');
+  // The highest register an image defined: at most 255 when the answer to the viewer's setting
+  // came later than it waits, and it rightly kept to the number in force.
+  const registers = [...painted.matchAll(/#(\d+);2;/g)].reduce((most, m) => Math.max(most, Number(m[1]) + 1), 0);
   if (seen.wrong !== 0 && !painted.includes('\x1bP')) {
     console.log('xterm.js: no sixel image came (the answers were late?)');
+    status = 3;
+  } else if (seen.wrong !== 0 && registers <= 256) {
+    console.log(`xterm.js: the images used ${registers} registers (the answer to the setting was late?)`);
     status = 3;
   } else {
     // Enter, as the terminal sends it; then the terminal is asked what it has now.

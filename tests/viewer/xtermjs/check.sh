@@ -18,7 +18,8 @@ for package in @xterm/xterm @xterm/addon-image playwright-core; do
 done
 
 # A loaded machine can answer the viewer's questions later than it waits, and then the viewer
-# rightly paints text cells: a run whose picture never came is tried again, twice at most.
+# rightly paints text cells, or keeps to the 256 colour registers in force: a run whose
+# picture never came, or came in 256 registers, is tried again, twice at most.
 for attempt in 1 2 3; do
   echo "attempt $attempt"
   node "$here/check.mjs" "$modules" "$viewer" "$bridge"
