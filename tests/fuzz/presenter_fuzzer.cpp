@@ -45,10 +45,10 @@ struct Event {
     bool stop = false;  // a stop cut this write short and ended the presentation
 };
 
-// A piece an encoder made: its rows and first column, its bytes, where they may be cut, the
+// A piece an encoder made: the piece it was given, its bytes, where they may be cut, the
 // window it was made for, and the presentation it was made in.
 struct Made {
-    int firstRow, lastRow, firstColumn;
+    Piece run;
     std::string bytes;
     std::vector<std::size_t> cuts;
     Window window;
@@ -156,8 +156,7 @@ public:
         const std::size_t from = out.size();
         inner_->encodeRun(surface, run, cells, out);
         cutPoints_.clear();
-        Made piece{run.firstRow, run.lastRow, run.firstColumn,
-                   std::string(out.data() + from, out.size() - from), {},
+        Made piece{run, std::string(out.data() + from, out.size() - from), {},
                    Window{cells.columns, cells.rows}, 0};
         for (const std::size_t cut : inner_->cutPoints()) {
             check(cut >= from && cut <= out.size(), "a cut point outside what was encoded");
@@ -208,8 +207,8 @@ bool paintRows(Surface& surface, int top, int bottom, unsigned seed, int colours
 }
 
 // Checks one presentation's bytes against the pieces made for it, in row order (and side by
-// side, left to right): the prologue,
-// pieces whole, then perhaps one cut short, then the epilogue; a stop may end them anywhere.
+// side, left to right): the prologue, pieces whole, then perhaps one cut short, then the
+// epilogue; a stop may end them anywhere.
 // Returns, for each piece written whole, where its bytes end.
 std::vector<std::pair<const Made*, std::size_t>> checkPresentation(
     std::string have, const std::vector<const Made*>& pieces, bool stopped)
@@ -373,8 +372,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (piece.presentation == presentation)
                 pieces.push_back(&piece);
         std::stable_sort(pieces.begin(), pieces.end(), [](const Made* a, const Made* b) {
-            return a->firstRow != b->firstRow ? a->firstRow < b->firstRow
-                                              : a->firstColumn < b->firstColumn;
+            return a->run.firstRow != b->run.firstRow ? a->run.firstRow < b->run.firstRow
+                                                      : a->run.firstColumn < b->run.firstColumn;
         });
         const auto whole = checkPresentation(have, pieces, stopped);
 
@@ -389,7 +388,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                           "a piece written into a window of another size than it was made for");
             while (nextResize < resizes.size() && resizes[nextResize].first < end)
                 resized(resizes[nextResize++].second);
-            for (int r = piece->firstRow; r <= piece->lastRow; ++r)
+            for (int r = piece->run.firstRow; r <= piece->run.lastRow; ++r)
                 shown[std::size_t(r)] = true;
             begin = end;
         }
@@ -397,7 +396,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             resized(resizes[nextResize++].second);
         // The pieces written whole come first; the rows of those after them were not shown.
         for (std::size_t p = whole.size(); p < pieces.size(); ++p)
-            for (int r = pieces[p]->firstRow; r <= pieces[p]->lastRow; ++r)
+            for (int r = pieces[p]->run.firstRow; r <= pieces[p]->run.lastRow; ++r)
                 shown[std::size_t(r)] = false;
     }
     check(window == last, "the window's last size was not seen");
