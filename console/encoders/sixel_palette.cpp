@@ -622,15 +622,17 @@ void SixelPalette::sortCells()
             }
             if (gain > 0) {
                 if (candidates_.size() == start)
-                    candidates_.push_back(Candidate{best, nearest});
-                candidates_.push_back(Candidate{colour, other});
+                    candidates_.push_back(candidateOf(best, nearest));
+                candidates_.push_back(candidateOf(colour, other));
             }
         }
         if (candidates_.size() == start) {
             cellTable_[key] = 1 + nearest;
         } else {
             cellTable_[key] = -1 - int(start);
-            candidates_.push_back(Candidate{0, -1});
+            while ((candidates_.size() - start) % 4 != 0)
+                candidates_.push_back(candidates_[start]);
+            candidates_.push_back(candidateOf(0, -1));
         }
     }
 }
@@ -677,6 +679,24 @@ void SixelPalette::numberByUse()
     recent_ = Recent{};
 }
 
+int SixelPalette::nearestCandidate(const Candidate* candidate, std::uint32_t colour)
+{
+    const int red = channel(colour, 0), green = channel(colour, 1), blue = channel(colour, 2);
+    int best = -1, bestDistance = 1 << 30;
+    do {
+        for (int k = 0; k < 4; ++k) {
+            const int dr = candidate[k].red - red, dg = candidate[k].green - green,
+                      db = candidate[k].blue - blue;
+            const int d = dr * dr + dg * dg + db * db;
+            const bool nearer = d < bestDistance;  // no branch: which is nearer is a coin toss
+            bestDistance = nearer ? d : bestDistance;
+            best = nearer ? candidate[k].index : best;
+        }
+        candidate += 4;
+    } while (candidate->index >= 0);
+    return best;
+}
+
 void SixelPalette::match(const Surface& surface, int left, int y, int width, int* registers)
 {
     // A pixel painted since the colours were chosen, in a colour they never saw, is left out:
@@ -706,6 +726,7 @@ void SixelPalette::match(const Surface& surface, int left, int y, int width, int
     const bool useRecent = recent_.rowsLeft == 0;
     if (!useRecent)
         --recent_.rowsLeft;
+    int looks = 0, found = 0;
     for (int x = 0; x < width; ++x) {
         const int entry = registers[x];
         if (entry >= 0) {
@@ -715,31 +736,22 @@ void SixelPalette::match(const Surface& surface, int left, int y, int width, int
         const std::uint32_t colour = colours_[std::size_t(x)];
         const std::size_t recent = useRecent ? (colour * 2654435761u) >> 20 : 0;
         if (useRecent) {
-            ++recent_.looks;
+            ++looks;
             if (recentColour_[recent] == colour) {
-                ++recent_.found;
+                ++found;
                 registers[x] = recentIndex_[recent];
                 continue;
             }
         }
-        const int red = channel(colour, 0), green = channel(colour, 1), blue = channel(colour, 2);
-        int best = -1, bestDistance = 1 << 30;
-        for (const Candidate* candidate = &candidates_[std::size_t(-1 - entry)];
-             candidate->index >= 0; ++candidate) {
-            const int dr = channel(candidate->colour, 0) - red,
-                      dg = channel(candidate->colour, 1) - green,
-                      db = channel(candidate->colour, 2) - blue;
-            const int d = dr * dr + dg * dg + db * db;
-            const bool nearer = d < bestDistance;  // no branch: which is nearer is a coin toss
-            bestDistance = nearer ? d : bestDistance;
-            best = nearer ? candidate->index : best;
-        }
+        const int best = nearestCandidate(&candidates_[std::size_t(-1 - entry)], colour);
         if (useRecent) {
             recentColour_[recent] = colour;
             recentIndex_[recent] = best;
         }
         registers[x] = best;
     }
+    recent_.looks += looks;
+    recent_.found += found;
     if (useRecent && recent_.looks >= 1024) {
         recent_.rowsLeft = 3 * recent_.found < recent_.looks ? 16 : 0;
         recent_.looks = recent_.found = 0;

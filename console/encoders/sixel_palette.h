@@ -67,11 +67,20 @@ private:
     std::vector<int> colourSlots_;
     std::vector<int> registerOf_;
     // For cells where it depends on the pixel: the colours that can be nearest, each with its
-    // register, ended by one with register -1.
+    // register, the first (the nearest to the cell's middle) repeated to fill the last four,
+    // ended by one with register -1: a pixel compares them four at a time, so that most
+    // cells' lists end where the processor expects.
     struct Candidate {
-        std::uint32_t colour;
+        unsigned char red, green, blue;
         int index;
     };
+    static Candidate candidateOf(std::uint32_t colour, int index)
+    {
+        return Candidate{(unsigned char)(colour & 0xFF), (unsigned char)(colour >> 8 & 0xFF),
+                         (unsigned char)(colour >> 16 & 0xFF), index};
+    }
+    // The register of the candidate nearest `colour`, from a cell's list.
+    static int nearestCandidate(const Candidate* candidate, std::uint32_t colour);
     std::vector<Candidate> candidates_;
 
     std::vector<std::uint32_t> centres_;  // the colours being chosen
