@@ -233,12 +233,15 @@ void SixelEncoder::encodeBand(int rowsInBand, int width, ByteBuffer& out)
     // draws a later sixel over an earlier one): in a photograph's smooth regions a colour's
     // edge then costs one side of the boundary, not both. The sixels are sorted by line
     // (counting, so linear), so that writing a line costs what it holds, not the band's width.
+    // Lines were found in the order of their first columns: kept, to chain them below.
+    byStart_ = lines_;
     std::sort(lines_.begin(), lines_.end(), [this](int a, int b) {
         return area_[std::size_t(a)] != area_[std::size_t(b)] ? area_[std::size_t(a)] > area_[std::size_t(b)]
                                                               : a < b;
     });
-    lineStart_.assign(lines_.size() + 1, 0);
-    for (std::size_t line = 0; line < lines_.size(); ++line)
+    const std::size_t count = lines_.size();
+    lineStart_.assign(count + 1, 0);
+    for (std::size_t line = 0; line < count; ++line)
         lineOf_[std::size_t(lines_[line])] = int(line);
     for (const Sixel& sixel : sixels_)
         ++lineStart_[std::size_t(lineOf_[std::size_t(sixel.index)]) + 1];
@@ -249,38 +252,83 @@ void SixelEncoder::encodeBand(int rowsInBand, int width, ByteBuffer& out)
     for (const Sixel& sixel : sixels_)
         sorted_[std::size_t(next[std::size_t(lineOf_[std::size_t(sixel.index)])]++)] = sixel;
 
-    // Each line: which register, then its characters from the band's left edge; nothing after
+    // Lines are written in passes across the band: a pass starts at its left edge with the
+    // busiest line not yet written, and goes on, without going back to the edge, with the line
+    // that starts nearest to the right of where the last one ended, while one does. Going back
+    // costs the columns before a line's first sixel (most of a line that holds a colour in a
+    // few places, as on a detailed photograph); selecting a colour does not move.
+    // `free_` finds the first line not yet written at or after a place in `byStart_`.
+    startingAt_.resize(std::size_t(width) + 1);
+    free_.resize(count + 1);
+    rank_.resize(count);
+    int column = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        const int line = lineOf_[std::size_t(byStart_[k])];
+        byStart_[k] = line;
+        rank_[std::size_t(line)] = int(k);
+        free_[k] = int(k);
+        for (const int start = sorted_[std::size_t(lineStart_[std::size_t(line)])].x; column <= start;)
+            startingAt_[std::size_t(column++)] = int(k);
+    }
+    free_[count] = int(count);
+    while (column <= width)
+        startingAt_[std::size_t(column++)] = int(count);
+    auto firstFree = [this](std::size_t k) {
+        while (free_[k] != int(k)) {
+            free_[k] = free_[std::size_t(free_[k])];
+            k = std::size_t(free_[k]);
+        }
+        return k;
+    };
+
+    // Each line: which register, then its characters from where the pass is; nothing after
     // its last sixel. At each column a run of one character goes on while it sets every pixel
     // of the line's colour there and nothing a line before has drawn; else a new run starts:
     // every pixel still to be drawn where the colour has some, none where it has none.
-    char* p = out.reserve(sixels_.size() * 14 + lines_.size() * 16);
-    for (std::size_t line = 0; line < lines_.size(); ++line) {
-        if (line > 0)
-            *p++ = '$';  // back to the band's start for the next register
+    char* p = out.reserve(sixels_.size() * 14 + count * 16);
+    std::size_t busiest = 0;  // in `lines_`: no line before it is still to write
+    int cursor = -1;          // the column the pass has reached; -1 before the first
+    for (std::size_t written = 0; written < count; ++written) {
+        std::size_t line = count;
+        if (cursor > 0) {
+            const std::size_t k = firstFree(std::size_t(startingAt_[std::size_t(cursor)]));
+            if (k < count)
+                line = std::size_t(byStart_[k]);
+        }
+        if (line == count) {
+            if (cursor >= 0)
+                *p++ = '$';  // back to the band's start for a new pass
+            while (free_[std::size_t(rank_[busiest])] != rank_[busiest])
+                ++busiest;
+            line = busiest;
+            cursor = 0;
+        }
+        free_[std::size_t(rank_[line])] = rank_[line] + 1;
         *p++ = '#';
         p = putNumber(p, unsigned(lines_[line]));
         const Sixel* entry = &sorted_[std::size_t(lineStart_[line])];
         const Sixel* const end = &sorted_[0] + lineStart_[line + 1];
-        int x = entry->x, character = 0, count = x;  // the columns before its first sixel
+        int x = entry->x, character = 0, run = x - cursor;  // the columns before its first sixel
         for (;;) {
             const int must = entry < end && entry->x == x ? (entry++)->bits : 0;
             const int free = pending_[std::size_t(x)];
             if ((must & ~character) == 0 && (character & ~free) == 0) {
-                ++count;
+                ++run;
             } else {
-                p = putRun(p, count, char('?' + character));
+                p = putRun(p, run, char('?' + character));
                 character = must != 0 ? free : 0;
-                count = 1;
+                run = 1;
             }
             if (entry == end)
                 break;
             ++x;
             if (character == 0 && entry->x > x) {  // columns without this colour
-                count += entry->x - x;
+                run += entry->x - x;
                 x = entry->x;
             }
         }
-        p = putRun(p, count, char('?' + character));
+        p = putRun(p, run, char('?' + character));
+        cursor = x + 1;
         for (entry = &sorted_[std::size_t(lineStart_[line])]; entry < end; ++entry)
             pending_[std::size_t(entry->x)] &= (unsigned char)~entry->bits;
     }

@@ -59,4 +59,8 @@ private:
     std::vector<Sixel> sixels_, sorted_;
     std::vector<unsigned char> pending_;
     std::vector<int> area_, lineOf_, lines_, lineStart_;
+    // Its lines by their first column; for each column, the first of them that starts there
+    // or after; where each line is in that order; and for each place in it the first line at
+    // or after it not yet written (or a place nearer that one).
+    std::vector<int> byStart_, startingAt_, rank_, free_;
 };

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -145,6 +146,37 @@ TEST(SixelEncoder, ShowsThePaletteExactlyWhereColoursFitTheRegisters)
             wrong += screen.pixel(x, y) != want;
         }
     EXPECT_EQ(wrong, 0);
+}
+
+TEST(SixelEncoder, ColoursSideBySideShareOnePassAcrossTheBand)
+{
+    // One band of blocks side by side, each of its own colour, with a gap between them: after
+    // the busiest line, each goes on where the last ended, without going back to the band's
+    // left edge ('$'). Over a colour across the band, the blocks take a second pass.
+    for (const bool across : {false, true}) {
+        const Window window{40, 3, 8, 17};
+        Surface surface(window.columns * window.cellWidth, window.rows * window.cellHeight);
+        for (int y = 0; y < 6; ++y)
+            for (int x = 0; x < 300; ++x)
+                if (x % 30 < 20)
+                    surface.set(x, y, std::uint32_t(x / 30 + 1) * 0x0B1D2Fu & 0xFFFFFF);
+                else if (across)
+                    surface.set(x, y, 0xFFFFFF);
+        SixelEncoder encoder(256, 1000, 1000);
+        const std::string bytes = encodeAll(encoder, surface, window);
+        EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '$'), across ? 1 : 0) << bytes;
+        ImageScreen screen(window.columns, window.rows, window.cellWidth, window.cellHeight);
+        screen.feed(bytes);
+        EXPECT_EQ(screen.problems(), std::vector<std::string>{});
+        int wrong = 0;
+        for (int y = 0; y < surface.height(); ++y)
+            for (int x = 0; x < surface.width(); ++x) {
+                const std::uint32_t painted = surface.get(x, y);
+                wrong += screen.pixel(x, y) !=
+                         (painted == 0 ? 0 : 0x01000000 | ImageScreen::throughPercent(painted & 0xFFFFFF));
+            }
+        EXPECT_EQ(wrong, 0) << (across ? "over a colour across the band" : "side by side");
+    }
 }
 
 TEST(SixelEncoder, ManyColoursKeepAHighFidelity)
