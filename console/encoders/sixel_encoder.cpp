@@ -177,6 +177,9 @@ void SixelEncoder::encodeImage(const Surface& surface, int left, int top, int wi
     // of registers at a time, which stay in the cache.
     area_.assign(palette.size(), 0);
     lineOf_.resize(palette.size());
+    firstColumn_.resize(palette.size());
+    lastColumn_.resize(palette.size());
+    rank_.resize(palette.size());
     pending_.resize(std::size_t(width));
     indices_.resize(6 * std::size_t(width));
     for (int band = 0; band * 6 < height; ++band) {
@@ -221,28 +224,82 @@ void SixelEncoder::encodeBand(int rowsInBand, int width, ByteBuffer& out)
                 count += same;
             }
             left &= ~bits;
-            if (area_[std::size_t(index)] == 0)
+            if (area_[std::size_t(index)] == 0) {
                 lines_.push_back(index);
+                firstColumn_[std::size_t(index)] = x;
+            }
             area_[std::size_t(index)] += count;
+            lastColumn_[std::size_t(index)] = x;
             sixels_.push_back(Sixel{index, x, int(bits)});
         }
     }
 
-    // One line of sixel characters per register, the registers that cover most of the band
-    // first. A line may also set pixels that a later line draws in their own colour (a terminal
-    // draws a later sixel over an earlier one): in a photograph's smooth regions a colour's
-    // edge then costs one side of the boundary, not both. The sixels are sorted by line
-    // (counting, so linear), so that writing a line costs what it holds, not the band's width.
-    // Lines were found in the order of their first columns: kept, to chain them below.
+    // One line of sixel characters per register, written in passes across the band: a pass
+    // starts at its left edge with the busiest line not yet written, and goes on, without
+    // going back to the edge, with the line that starts nearest to the right of where the
+    // last one ended, while one does. Going back costs the columns before a line's first
+    // sixel (most of a line that holds a colour in a few places, as on a detailed
+    // photograph); selecting a colour does not move. A line may also set pixels that a later
+    // line draws in their own colour (a terminal draws a later sixel over an earlier one): in
+    // a photograph's smooth regions a colour's edge then costs one side of the boundary, not
+    // both.
+    //
+    // The lines were found in the order of their first columns; by area they are sorted by
+    // counting (a line has at most six pixels a column), ties in the order found.
     byStart_ = lines_;
-    std::sort(lines_.begin(), lines_.end(), [this](int a, int b) {
-        return area_[std::size_t(a)] != area_[std::size_t(b)] ? area_[std::size_t(a)] > area_[std::size_t(b)]
-                                                              : a < b;
-    });
-    const std::size_t count = lines_.size();
+    const std::size_t count = lines_.size(), most = 6 * std::size_t(width);
+    byArea_.assign(most + 2, 0);
+    for (const int index : byStart_)
+        ++byArea_[most - std::size_t(area_[std::size_t(index)]) + 1];
+    for (std::size_t i = 1; i < byArea_.size(); ++i)
+        byArea_[i] += byArea_[i - 1];
+    for (const int index : byStart_)
+        lines_[std::size_t(byArea_[most - std::size_t(area_[std::size_t(index)])]++)] = index;
+    startingAt_.resize(std::size_t(width) + 1);
+    free_.resize(count + 1);
+    int column = 0;
+    for (std::size_t k = 0; k <= count; ++k) {
+        free_[k] = int(k);
+        const int start = k < count ? firstColumn_[std::size_t(byStart_[k])] : width;
+        while (column <= start)
+            startingAt_[std::size_t(column++)] = int(k);
+        if (k < count)
+            rank_[std::size_t(byStart_[k])] = int(k);
+    }
+    // The first line not yet written at or after place k by first column: `free_` leads from
+    // each place towards it.
+    auto firstFree = [this](std::size_t k) {
+        while (free_[k] != int(k)) {
+            free_[k] = free_[std::size_t(free_[k])];
+            k = std::size_t(free_[k]);
+        }
+        return k;
+    };
+    // The order the lines are written in, pass by pass.
+    order_.clear();
+    passStarts_.clear();
+    std::size_t busiest = 0;  // in `lines_`: no line before it is still to write
+    for (int cursor = -1; order_.size() < count;) {
+        std::size_t k = count;
+        if (cursor > 0)
+            k = firstFree(std::size_t(startingAt_[std::size_t(cursor)]));
+        passStarts_.push_back(k == count);
+        if (k == count) {
+            while (firstFree(std::size_t(rank_[std::size_t(lines_[busiest])])) !=
+                   std::size_t(rank_[std::size_t(lines_[busiest])]))
+                ++busiest;
+            k = std::size_t(rank_[std::size_t(lines_[busiest])]);
+        }
+        const int index = byStart_[k];
+        free_[k] = int(k) + 1;
+        lineOf_[std::size_t(index)] = int(order_.size());
+        order_.push_back(index);
+        cursor = lastColumn_[std::size_t(index)] + 1;
+    }
+
+    // The sixels sorted by line (counting, so linear), so that writing a line costs what it
+    // holds, not the band's width.
     lineStart_.assign(count + 1, 0);
-    for (std::size_t line = 0; line < count; ++line)
-        lineOf_[std::size_t(lines_[line])] = int(line);
     for (const Sixel& sixel : sixels_)
         ++lineStart_[std::size_t(lineOf_[std::size_t(sixel.index)]) + 1];
     for (std::size_t i = 1; i < lineStart_.size(); ++i)
@@ -252,60 +309,20 @@ void SixelEncoder::encodeBand(int rowsInBand, int width, ByteBuffer& out)
     for (const Sixel& sixel : sixels_)
         sorted_[std::size_t(next[std::size_t(lineOf_[std::size_t(sixel.index)])]++)] = sixel;
 
-    // Lines are written in passes across the band: a pass starts at its left edge with the
-    // busiest line not yet written, and goes on, without going back to the edge, with the line
-    // that starts nearest to the right of where the last one ended, while one does. Going back
-    // costs the columns before a line's first sixel (most of a line that holds a colour in a
-    // few places, as on a detailed photograph); selecting a colour does not move.
-    // `free_` finds the first line not yet written at or after a place in `byStart_`.
-    startingAt_.resize(std::size_t(width) + 1);
-    free_.resize(count + 1);
-    rank_.resize(count);
-    int column = 0;
-    for (std::size_t k = 0; k < count; ++k) {
-        const int line = lineOf_[std::size_t(byStart_[k])];
-        byStart_[k] = line;
-        rank_[std::size_t(line)] = int(k);
-        free_[k] = int(k);
-        for (const int start = sorted_[std::size_t(lineStart_[std::size_t(line)])].x; column <= start;)
-            startingAt_[std::size_t(column++)] = int(k);
-    }
-    free_[count] = int(count);
-    while (column <= width)
-        startingAt_[std::size_t(column++)] = int(count);
-    auto firstFree = [this](std::size_t k) {
-        while (free_[k] != int(k)) {
-            free_[k] = free_[std::size_t(free_[k])];
-            k = std::size_t(free_[k]);
-        }
-        return k;
-    };
-
     // Each line: which register, then its characters from where the pass is; nothing after
     // its last sixel. At each column a run of one character goes on while it sets every pixel
     // of the line's colour there and nothing a line before has drawn; else a new run starts:
     // every pixel still to be drawn where the colour has some, none where it has none.
     char* p = out.reserve(sixels_.size() * 14 + count * 16);
-    std::size_t busiest = 0;  // in `lines_`: no line before it is still to write
-    int cursor = -1;          // the column the pass has reached; -1 before the first
-    for (std::size_t written = 0; written < count; ++written) {
-        std::size_t line = count;
-        if (cursor > 0) {
-            const std::size_t k = firstFree(std::size_t(startingAt_[std::size_t(cursor)]));
-            if (k < count)
-                line = std::size_t(byStart_[k]);
-        }
-        if (line == count) {
-            if (cursor >= 0)
+    int cursor = 0;  // the column the pass has reached
+    for (std::size_t line = 0; line < count; ++line) {
+        if (passStarts_[line]) {
+            if (line > 0)
                 *p++ = '$';  // back to the band's start for a new pass
-            while (free_[std::size_t(rank_[busiest])] != rank_[busiest])
-                ++busiest;
-            line = busiest;
             cursor = 0;
         }
-        free_[std::size_t(rank_[line])] = rank_[line] + 1;
         *p++ = '#';
-        p = putNumber(p, unsigned(lines_[line]));
+        p = putNumber(p, unsigned(order_[line]));
         const Sixel* entry = &sorted_[std::size_t(lineStart_[line])];
         const Sixel* const end = &sorted_[0] + lineStart_[line + 1];
         int x = entry->x, character = 0, run = x - cursor;  // the columns before its first sixel

@@ -58,9 +58,13 @@ private:
     };
     std::vector<Sixel> sixels_, sorted_;
     std::vector<unsigned char> pending_;
-    std::vector<int> area_, lineOf_, lines_, lineStart_;
-    // Its lines by their first column; for each column, the first of them that starts there
-    // or after; where each line is in that order; and for each place in it the first line at
-    // or after it not yet written (or a place nearer that one).
-    std::vector<int> byStart_, startingAt_, rank_, free_;
+    // By register: its pixels in the band, its line (the place it is written in), its first
+    // and last column, and its place by first column.
+    std::vector<int> area_, lineOf_, firstColumn_, lastColumn_, rank_;
+    // The band's registers by area and by first column; for each column, the first of the
+    // latter that starts there or after; the lines not yet written, by that order (see
+    // encodeBand); the registers in the order they are written, which of them start a pass,
+    // and where each line's sixels start in `sorted_`. `byArea_` sorts by area.
+    std::vector<int> lines_, byStart_, startingAt_, free_, order_, lineStart_, byArea_;
+    std::vector<bool> passStarts_;
 };
