@@ -34,6 +34,25 @@ char* putRun(char* p, int count, char character)
     return p;
 }
 
+// Puts `items` into `sorted` by a key from 0 to keys - 1, items of equal keys in the order they
+// came (counting, so linear); `starts` gets where each key's items start, and after the last.
+template <typename Item, typename Key>
+void sortByKey(const std::vector<Item>& items, std::size_t keys, Key key, std::vector<int>& starts,
+               std::vector<Item>& sorted)
+{
+    starts.assign(keys + 1, 0);
+    for (const Item& item : items)
+        ++starts[std::size_t(key(item)) + 1];
+    for (std::size_t k = 1; k <= keys; ++k)
+        starts[k] += starts[k - 1];
+    sorted.resize(items.size());
+    for (const Item& item : items)
+        sorted[std::size_t(starts[std::size_t(key(item))]++)] = item;  // each start moves on
+    for (std::size_t k = keys; k > 0; --k)                              // to the next key's
+        starts[k] = starts[k - 1];
+    starts[0] = 0;
+}
+
 }  // namespace
 
 SixelEncoder::SixelEncoder(int registers, int maxWidth, int maxHeight)
@@ -247,14 +266,10 @@ void SixelEncoder::encodeBand(int rowsInBand, int width, ByteBuffer& out)
     // The lines were found in the order of their first columns; by area they are sorted by
     // counting (a line has at most six pixels a column), ties in the order found.
     byStart_ = lines_;
-    const std::size_t count = lines_.size(), most = 6 * std::size_t(width);
-    byArea_.assign(most + 2, 0);
-    for (const int index : byStart_)
-        ++byArea_[most - std::size_t(area_[std::size_t(index)]) + 1];
-    for (std::size_t i = 1; i < byArea_.size(); ++i)
-        byArea_[i] += byArea_[i - 1];
-    for (const int index : byStart_)
-        lines_[std::size_t(byArea_[most - std::size_t(area_[std::size_t(index)])]++)] = index;
+    const std::size_t count = lines_.size();
+    const int most = 6 * width;
+    sortByKey(byStart_, std::size_t(most) + 1, [this, most](int index) { return most - area_[std::size_t(index)]; },
+              byArea_, lines_);
     startingAt_.resize(std::size_t(width) + 1);
     free_.resize(count + 1);
     int column = 0;
@@ -297,17 +312,10 @@ void SixelEncoder::encodeBand(int rowsInBand, int width, ByteBuffer& out)
         cursor = lastColumn_[std::size_t(index)] + 1;
     }
 
-    // The sixels sorted by line (counting, so linear), so that writing a line costs what it
-    // holds, not the band's width.
-    lineStart_.assign(count + 1, 0);
-    for (const Sixel& sixel : sixels_)
-        ++lineStart_[std::size_t(lineOf_[std::size_t(sixel.index)]) + 1];
-    for (std::size_t i = 1; i < lineStart_.size(); ++i)
-        lineStart_[i] += lineStart_[i - 1];
-    sorted_.resize(sixels_.size());
-    std::vector<int> next(lineStart_.begin(), lineStart_.end() - 1);
-    for (const Sixel& sixel : sixels_)
-        sorted_[std::size_t(next[std::size_t(lineOf_[std::size_t(sixel.index)])]++)] = sixel;
+    // The sixels sorted by line, so that writing a line costs what it holds, not the band's
+    // width.
+    sortByKey(sixels_, count, [this](const Sixel& sixel) { return lineOf_[std::size_t(sixel.index)]; },
+              lineStart_, sorted_);
 
     // Each line: which register, then its characters from where the pass is; nothing after
     // its last sixel. At each column a run of one character goes on while it sets every pixel

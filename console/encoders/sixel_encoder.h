@@ -64,7 +64,7 @@ private:
     // The band's registers by area and by first column; for each column, the first of the
     // latter that starts there or after; the lines not yet written, by that order (see
     // encodeBand); the registers in the order they are written, which of them start a pass,
-    // and where each line's sixels start in `sorted_`. `byArea_` sorts by area.
+    // and where each line's sixels start in `sorted_` (and each area's lines in `lines_`).
     std::vector<int> lines_, byStart_, startingAt_, free_, order_, lineStart_, byArea_;
     std::vector<bool> passStarts_;
 };
