@@ -50,12 +50,7 @@ measure() {  # NAME ANSWER GEOMETRY... -- PROGRAM ARGUMENTS...
 }
 
 for picture in "${pictures[@]}"; do
-  if [ -f "$picture" ]; then picture=$(realpath "$picture"); fi
-  # A directory of its own for each picture, though two may have the same name.
-  count=$((${count:-0} + 1))
-  mkdir -p "$work/$count"
-  cd "$work/$count"
-  make_photo "$picture"
+  enter_photo "$work" "$picture"
   for _ in $(seq "$runs"); do
     measure viewer-kitty kitty "${images[@]}" -- "$build/viewer"
     measure viewer-kitty-shm kitty-local "${images[@]}" -- "$build/viewer"

@@ -33,6 +33,18 @@ make_photo() {
     -type TrueColor BMP3:Painting.bmp
 }
 
+# enter_photo WORK PICTURE: a directory of its own under WORK for PICTURE (two pictures may have
+# the same name), made the current one, with Painting.bmp made there from PICTURE (as
+# make_photo takes it).
+enter_photo() {
+  local picture=$2
+  if [ -f "$picture" ]; then picture=$(realpath "$picture"); fi
+  photo_count=$((${photo_count:-0} + 1))
+  mkdir -p "$1/$photo_count"
+  cd "$1/$photo_count"
+  make_photo "$picture"
+}
+
 # median: the median of the numbers on standard input, one a line.
 median() {
   sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'

@@ -22,11 +22,7 @@ trap 'rm -rf "$work"' EXIT
 ratio() { echo "$1 / $2" | bc -l | cut -c1-4; }
 
 for picture in "${pictures[@]}"; do
-  if [ -f "$picture" ]; then picture=$(realpath "$picture"); fi
-  count=$((${count:-0} + 1))
-  mkdir -p "$work/$count"
-  cd "$work/$count"
-  make_photo "$picture"
+  enter_photo "$work" "$picture"
   for _ in $(seq "$runs"); do
     for side in before after; do
       viewer=$before/viewer
