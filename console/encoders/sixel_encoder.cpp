@@ -290,20 +290,18 @@ void SixelEncoder::encodeBand(int rowsInBand, int width, ByteBuffer& out)
         }
         return k;
     };
-    // The order the lines are written in, pass by pass.
+    // The order the lines are written in, pass by pass. A pass ends where no line starts at
+    // or after the column it reached, so a line starts a new one where it starts before that.
     order_.clear();
-    passStarts_.clear();
-    std::size_t busiest = 0;  // in `lines_`: no line before it is still to write
+    std::size_t busiest = 0;  // in `lines_`: every line before it is written
     for (int cursor = -1; order_.size() < count;) {
         std::size_t k = count;
         if (cursor > 0)
             k = firstFree(std::size_t(startingAt_[std::size_t(cursor)]));
-        passStarts_.push_back(k == count);
         if (k == count) {
-            while (firstFree(std::size_t(rank_[std::size_t(lines_[busiest])])) !=
-                   std::size_t(rank_[std::size_t(lines_[busiest])]))
-                ++busiest;
-            k = std::size_t(rank_[std::size_t(lines_[busiest])]);
+            do
+                k = std::size_t(rank_[std::size_t(lines_[busiest++])]);
+            while (free_[k] != int(k));
         }
         const int index = byStart_[k];
         free_[k] = int(k) + 1;
@@ -324,15 +322,14 @@ void SixelEncoder::encodeBand(int rowsInBand, int width, ByteBuffer& out)
     char* p = out.reserve(sixels_.size() * 14 + count * 16);
     int cursor = 0;  // the column the pass has reached
     for (std::size_t line = 0; line < count; ++line) {
-        if (passStarts_[line]) {
-            if (line > 0)
-                *p++ = '$';  // back to the band's start for a new pass
+        const Sixel* entry = &sorted_[std::size_t(lineStart_[line])];
+        const Sixel* const end = &sorted_[0] + lineStart_[line + 1];
+        if (entry->x < cursor) {
+            *p++ = '$';  // back to the band's start for a new pass
             cursor = 0;
         }
         *p++ = '#';
         p = putNumber(p, unsigned(order_[line]));
-        const Sixel* entry = &sorted_[std::size_t(lineStart_[line])];
-        const Sixel* const end = &sorted_[0] + lineStart_[line + 1];
         int x = entry->x, character = 0, run = x - cursor;  // the columns before its first sixel
         for (;;) {
             const int must = entry < end && entry->x == x ? (entry++)->bits : 0;

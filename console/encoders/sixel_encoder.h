@@ -63,8 +63,7 @@ private:
     std::vector<int> area_, lineOf_, firstColumn_, lastColumn_, rank_;
     // The band's registers by area and by first column; for each column, the first of the
     // latter that starts there or after; the lines not yet written, by that order (see
-    // encodeBand); the registers in the order they are written, which of them start a pass,
-    // and where each line's sixels start in `sorted_` (and each area's lines in `lines_`).
+    // encodeBand); the registers in the order they are written, and where each line's sixels
+    // start in `sorted_` (and each area's lines in `lines_`).
     std::vector<int> lines_, byStart_, startingAt_, free_, order_, lineStart_, byArea_;
-    std::vector<bool> passStarts_;
 };
