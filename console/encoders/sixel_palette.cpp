@@ -569,6 +569,12 @@ void SixelPalette::showable()
     }
 }
 
+SixelPalette::Candidate SixelPalette::candidateOf(std::uint32_t colour, int index)
+{
+    return Candidate{(unsigned char)channel(colour, 0), (unsigned char)channel(colour, 1),
+                     (unsigned char)channel(colour, 2), index};
+}
+
 void SixelPalette::sortCells()
 {
     // Each point's register, found once for the whole image. An exact colour has its nearest.

@@ -74,11 +74,7 @@ private:
         unsigned char red, green, blue;
         int index;
     };
-    static Candidate candidateOf(std::uint32_t colour, int index)
-    {
-        return Candidate{(unsigned char)(colour & 0xFF), (unsigned char)(colour >> 8 & 0xFF),
-                         (unsigned char)(colour >> 16 & 0xFF), index};
-    }
+    static Candidate candidateOf(std::uint32_t colour, int index);
     // The register of the candidate nearest `colour`, from a cell's list.
     static int nearestCandidate(const Candidate* candidate, std::uint32_t colour);
     std::vector<Candidate> candidates_;
