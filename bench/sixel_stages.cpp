@@ -5,7 +5,7 @@
 //
 // Usage: sixel_stages PICTURE.bmp REGISTERS [CELL_WIDTHxCELL_HEIGHT]   (default 8x17)
 // Prints: milliseconds quantizing, milliseconds in all (quantizing included), bytes (the
-// medians of 7 runs), and the PSNR in dB of the colours the terminal shows.
+// medians of 7 runs), and the PSNR in dB of what a terminal shows of those bytes.
 #include <algorithm>
 #include <cmath>
 #include <chrono>
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bitmap_bytes.h"
+#include "image_screen.h"
 #include "console/encoders/sixel_encoder.h"
 #include "console/encoders/sixel_palette.h"
 
@@ -51,60 +52,53 @@ int main(int argc, char** argv)
         return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     };
     // Chooses the palette of each image as the encoder cuts the run (one above the other as
-    // it cuts them, and at 1000 pixels across) and matches its pixels, handing each row's
-    // place and registers to `row`.
+    // it cuts them, and at 1000 pixels across) and matches its pixels.
     SixelPalette palette;
     std::vector<int> indices(1000);
     const int down = SixelEncoder(registers, 1000, 1000).imagesDown(textRows, cells);
-    auto eachImage = [&](auto row) {
+    auto eachImage = [&]() {
         for (int k = 0; k < down; ++k) {
             const int top = textRows * k / down * cells.cellHeight;
             const int bottom = textRows * (k + 1) / down * cells.cellHeight;
             for (int left = 0; left < surface.width(); left += 1000) {
                 const int width = std::min(1000, surface.width() - left);
                 palette.choose(surface, left, top, width, bottom - top, registers);
-                for (int y = top; y < bottom; ++y) {
+                for (int y = top; y < bottom; ++y)
                     palette.match(surface, left, y, width, indices.data());
-                    row(left, y, indices.data(), width);
-                }
             }
         }
     };
     std::vector<double> quantizing, all;
-    std::size_t bytes = 0;
+    std::string bytes;
     for (int run = 0; run < 7; ++run) {
         SixelEncoder encoder(registers, 1000, 1000);
         ByteBuffer out;
         Clock::time_point start = Clock::now();
         encoder.encodeRun(surface, Piece{0, textRows - 1}, cells, out);
         all.push_back(since(start));
-        bytes = out.size();
+        bytes = out.str();
 
         // The same images' palettes alone.
         start = Clock::now();
-        eachImage([](int, int, const int*, int) {});
+        eachImage();
         quantizing.push_back(since(start));
     }
     std::sort(quantizing.begin(), quantizing.end());
     std::sort(all.begin(), all.end());
 
-    // What the terminal shows of each painted pixel, against the pixel.
+    // What a terminal shows of each painted pixel, against the pixel.
+    ImageScreen screen(cells.columns, cells.rows, cells.cellWidth, cells.cellHeight);
+    screen.feed(bytes);
     double squares = 0, samples = 0;
-    eachImage([&](int left, int y, const int* registers, int width) {
-        for (int x = 0; x < width; ++x) {
-            const std::uint32_t pixel = surface.get(left + x, y);
-            if (pixel == 0 || registers[x] < 0)
-                continue;
-            const SixelPalette::Percent& shown = palette.colours()[std::size_t(registers[x])];
-            const int level[3] = {shown.red, shown.green, shown.blue};
-            for (int c = 0; c < 3; ++c) {
-                const double d = double(int(pixel >> (8 * c) & 0xFF) - (level[c] * 255 + 50) / 100);
-                squares += d * d;
-            }
-            samples += 3;
+    for (const PaintedPixel& p : pixels) {
+        const std::uint32_t shown = screen.pixel(p.x, p.y);
+        for (int c = 0; c < 3; ++c) {
+            const double d = double(int(p.colour >> (8 * c) & 0xFF) - int(shown >> (8 * c) & 0xFF));
+            squares += d * d;
         }
-    });
-    std::printf("%.1f %.1f %zu %.2f\n", quantizing[3], all[3], bytes,
+        samples += 3;
+    }
+    std::printf("%.1f %.1f %zu %.2f\n", quantizing[3], all[3], bytes.size(),
                 10 * std::log10(255.0 * 255.0 * samples / squares));
     return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -32,6 +33,15 @@ char* putRun(char* p, int count, char character)
             *p++ = character;
     }
     return p;
+}
+
+// The bits set in all eight bytes of `eight`.
+int fold(std::uint64_t eight)
+{
+    eight &= eight >> 32;
+    eight &= eight >> 16;
+    eight &= eight >> 8;
+    return int(eight & 0xFF);
 }
 
 // Puts `items` into `sorted` by a key from 0 to keys - 1, items of equal keys in the order they
@@ -215,6 +225,24 @@ void SixelEncoder::encodeImage(const Surface& surface, int left, int top, int wi
     out.append("\x1b\\", 2);
 }
 
+int SixelEncoder::firstLacking(int from, int to, int bits, int& common) const
+{
+    // Eight columns at a time: each byte of `spread` holds `bits`.
+    const std::uint64_t spread = std::uint64_t(bits) * 0x0101010101010101u;
+    std::uint64_t all = ~std::uint64_t(0), eight;
+    int x = from;
+    for (; x + 8 <= to; x += 8) {
+        std::memcpy(&eight, &pending_[std::size_t(x)], 8);
+        if ((spread & ~eight) != 0)
+            break;
+        all &= eight;
+    }
+    common &= fold(all);
+    for (; x < to && (bits & ~pending_[std::size_t(x)]) == 0; ++x)
+        common &= pending_[std::size_t(x)];
+    return x;
+}
+
 void SixelEncoder::encodeBand(int rowsInBand, int width, ByteBuffer& out)
 {
     // The band's set sixels, column by column: for each register in a column, the rows it sets.
@@ -316,9 +344,10 @@ void SixelEncoder::encodeBand(int rowsInBand, int width, ByteBuffer& out)
               lineStart_, sorted_);
 
     // Each line: which register, then its characters from where the pass is; nothing after
-    // its last sixel. At each column a run of one character goes on while it sets every pixel
-    // of the line's colour there and nothing a line before has drawn; else a new run starts:
-    // every pixel still to be drawn where the colour has some, none where it has none.
+    // its last sixel. A run of one character goes on while one character can do for all its
+    // columns: `lo`, the pixels of the line's colour in them, and `hi`, the pixels no line
+    // before has drawn in any of them (a later line draws over the others in its own colour),
+    // as long as lo fits in hi; it is written as lo.
     char* p = out.reserve(sixels_.size() * 14 + count * 16);
     int cursor = 0;  // the column the pass has reached
     for (std::size_t line = 0; line < count; ++line) {
@@ -330,26 +359,47 @@ void SixelEncoder::encodeBand(int rowsInBand, int width, ByteBuffer& out)
         }
         *p++ = '#';
         p = putNumber(p, unsigned(order_[line]));
-        int x = entry->x, character = 0, run = x - cursor;  // the columns before its first sixel
+        int x = cursor - 1, lo = 0, hi = 0, run = 0;
         for (;;) {
-            const int must = entry < end && entry->x == x ? (entry++)->bits : 0;
+            // The columns before the next sixel, without the colour: the run before takes them
+            // all if it can; else the next sixel's run takes them from where that one stopped;
+            // else they are skipped (a run that took only some would leave a skip besides).
+            const int next = entry->x, want = entry->bits;
+            int stop = x + 1, before = hi;
+            if (run > 0)
+                stop = firstLacking(stop, next, lo, before);
+            if (stop == next) {
+                hi = before;
+                run += next - x - 1;
+            } else {
+                int after = 63;
+                if (firstLacking(stop, next, want, after) == next) {
+                    p = putRun(p, run + (stop - x - 1), char('?' + lo));
+                    lo = 0;
+                    hi = after;
+                    run = next - stop;
+                } else {
+                    p = putRun(p, run, char('?' + lo));
+                    lo = hi = 0;
+                    run = next - x - 1;
+                }
+            }
+            x = next;
             const int free = pending_[std::size_t(x)];
-            if ((must & ~character) == 0 && (character & ~free) == 0) {
+            if (((lo | want) & ~(hi & free)) == 0) {
+                lo |= want;
+                hi &= free;
                 ++run;
             } else {
-                p = putRun(p, run, char('?' + character));
-                character = must != 0 ? free : 0;
+                p = putRun(p, run, char('?' + lo));
+                lo = want;
+                hi = free;
                 run = 1;
             }
-            if (entry == end)
+            if (++entry == end)
                 break;
-            ++x;
-            if (character == 0 && entry->x > x) {  // columns without this colour
-                run += entry->x - x;
-                x = entry->x;
-            }
         }
-        p = putRun(p, run, char('?' + character));
+        p = putRun(p, run, char('?' + lo));
         cursor = x + 1;
         for (entry = &sorted_[std::size_t(lineStart_[line])]; entry < end; ++entry)
             pending_[std::size_t(entry->x)] &= (unsigned char)~entry->bits;

@@ -44,6 +44,10 @@ private:
     void encodeImage(const Surface& surface, int left, int top, int width, int height,
                      ByteBuffer& out);
     void encodeBand(int rowsInBand, int width, ByteBuffer& out);
+    // The first column from `from` up to `to` where not every pixel of `bits` is still to be
+    // drawn (`to` where none); `common` keeps only the pixels still to be drawn in every column
+    // before it.
+    int firstLacking(int from, int to, int bits, int& common) const;
 
     int registers_, maxWidth_, maxHeight_;
     SixelPalette palette_;

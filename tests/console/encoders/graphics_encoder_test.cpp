@@ -152,7 +152,8 @@ TEST(SixelEncoder, ColoursSideBySideShareOnePassAcrossTheBand)
 {
     // One band of blocks side by side, each of its own colour, with a gap between them: after
     // the busiest line, each goes on where the last ended, without going back to the band's
-    // left edge ('$'). Over a colour across the band, the blocks take a second pass.
+    // left edge ('$'). Over a colour across the band, the blocks take a second pass, and that
+    // colour, the busiest, is one run over the whole band: the blocks draw over it.
     for (const bool across : {false, true}) {
         const Window window{40, 3, 8, 17};
         Surface surface(window.columns * window.cellWidth, window.rows * window.cellHeight);
@@ -165,6 +166,9 @@ TEST(SixelEncoder, ColoursSideBySideShareOnePassAcrossTheBand)
         SixelEncoder encoder(256, 1000, 1000);
         const std::string bytes = encodeAll(encoder, surface, window);
         EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '$'), across ? 1 : 0) << bytes;
+        if (across) {
+            EXPECT_NE(bytes.find("#0!300~"), std::string::npos) << bytes;
+        }
         ImageScreen screen(window.columns, window.rows, window.cellWidth, window.cellHeight);
         screen.feed(bytes);
         EXPECT_EQ(screen.problems(), std::vector<std::string>{});
