@@ -35,6 +35,20 @@ char* putRun(char* p, int count, char character)
     return p;
 }
 
+// For each set of a band's six rows: its lowest row, and how many rows it holds.
+struct RowSets {
+    unsigned char lowest[64], count[64];
+    constexpr RowSets() : lowest(), count()
+    {
+        for (int set = 1; set < 64; ++set) {
+            while (!(set >> lowest[set] & 1))
+                ++lowest[set];
+            count[set] = (unsigned char)(count[set & (set - 1)] + 1);
+        }
+    }
+};
+constexpr RowSets rowSets;
+
 // The bits set in all eight bytes of `eight`.
 int fold(std::uint64_t eight)
 {
@@ -250,26 +264,21 @@ void SixelEncoder::encodeBand(int rowsInBand, int width, ByteBuffer& out)
     lines_.clear();
     const int* const top = indices_.data();
     for (int x = 0; x < width; ++x) {
-        int column[6];
+        int column[6] = {-1, -1, -1, -1, -1, -1};
         unsigned painted = 0;
         for (int bit = 0; bit < rowsInBand; ++bit) {
             column[bit] = top[std::size_t(bit) * std::size_t(width) + std::size_t(x)];
             painted |= unsigned(column[bit] >= 0) << bit;
         }
         pending_[std::size_t(x)] = (unsigned char)painted;
-        // Each register in the column, with every row that has it.
+        // Each register in the column, with every row that has it (all six rows compared: a
+        // fixed count, without a branch).
         for (unsigned left = painted; left != 0;) {
-            int bit = 0;
-            while (!(left >> bit & 1))
-                ++bit;
-            const int index = column[bit];
+            const int index = column[rowSets.lowest[left]];
             unsigned bits = 0;
-            int count = 0;
-            for (int other = bit; other < rowsInBand; ++other) {
-                const bool same = column[other] == index;
-                bits |= unsigned(same) << other;
-                count += same;
-            }
+            for (int other = 0; other < 6; ++other)
+                bits |= unsigned(column[other] == index) << other;
+            const int count = rowSets.count[bits];
             left &= ~bits;
             if (area_[std::size_t(index)] == 0) {
                 lines_.push_back(index);
