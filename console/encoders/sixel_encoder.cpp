@@ -301,10 +301,13 @@ void SixelEncoder::encodeBand(int rowsInBand, int width, ByteBuffer& out)
     // both.
     //
     // The lines were found in the order of their first columns; by area they are sorted by
-    // counting (a line has at most six pixels a column), ties in the order found.
+    // counting (keys up to the band's largest area, not six times its width, which cost a
+    // pass over thousands of counts a band), ties in the order found.
     byStart_ = lines_;
     const std::size_t count = lines_.size();
-    const int most = 6 * width;
+    int most = 0;
+    for (const int index : lines_)
+        most = std::max(most, area_[std::size_t(index)]);
     sortByKey(byStart_, std::size_t(most) + 1, [this, most](int index) { return most - area_[std::size_t(index)]; },
               byArea_, lines_);
     startingAt_.resize(std::size_t(width) + 1);
