@@ -30,8 +30,9 @@
 set -uo pipefail
 
 # A real terminal on a busy machine can answer the viewer's questions later than it waits, and
-# then rightly gets text cells: a run whose picture never showed is tried again, twice at most,
-# each in a new terminal. Every other failure stands at once.
+# then rightly gets text cells, or can fail to open its window at all: a run whose window or
+# picture never showed is tried again, twice at most, each in a new terminal. Every other
+# failure stands at once.
 if [ -z "${VIEWER_CHECK_ATTEMPT:-}" ]; then
   for attempt in 1 2 3; do
     VIEWER_CHECK_ATTEMPT=$attempt bash "$0" "$@"
@@ -110,8 +111,11 @@ xvfb_pid=$!
 for _ in $(seq 100); do [ -s display.txt ] && break; sleep 0.1; done
 [ -s display.txt ] || { echo "skipped: Xvfb did not start"; exit 77; }
 export DISPLAY=:$(head -n 1 display.txt)
-# Accepting connections, which on a loaded machine can come later than the number.
-for _ in $(seq 100); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
+# Accepting connections, which on a loaded machine can come later than the number; a terminal
+# started before that gives up at once.
+for _ in $(seq 300); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
+xwininfo -root >/dev/null 2>&1 ||
+  { echo "$terminal (attempt $VIEWER_CHECK_ATTEMPT): the X server took no connection"; exit 3; }
 
 # The viewer starts once the terminal's window is up and settled (a terminal still starting, on
 # a loaded machine, can answer its questions later than the viewer waits). After it ends, the
@@ -137,7 +141,7 @@ case "$terminal" in
     LIBGL_ALWAYS_SOFTWARE=1 kitty --config NONE -o font_family='DejaVu Sans Mono' \
           -o font_size=10 -o placement_strategy=top-left -o window_padding_width=0 \
           -o initial_window_width=800 -o initial_window_height=680 \
-          -o remember_window_size=no sh -c "$run" >/dev/null 2>&1 &
+          -o remember_window_size=no sh -c "$run" >terminal.log 2>&1 &
     ;;
   xterm-plain)
     columns=180 rows=60 compare=cells
@@ -149,7 +153,7 @@ case "$terminal" in
           -geometry 175x56+0+0 -e sh -c "$run" & ;;
   mlterm)
     mlterm --geometry "${columns}x${rows}+0+0" --deffont='DejaVu Sans Mono' -w 13 \
-           --lsp="$line_spacing" --border=0 --sbmod=none -e sh -c "$run" >/dev/null 2>&1 &
+           --lsp="$line_spacing" --border=0 --sbmod=none -e sh -c "$run" >terminal.log 2>&1 &
     fuzz=1.5% ;;
   *) echo "unknown terminal $terminal" >&2; exit 2 ;;
 esac
@@ -161,9 +165,14 @@ find_window() {
 }
 for _ in $(seq 300); do  # a minute: a loaded machine starts a terminal slowly
   find_window && break
+  kill -0 "$term_pid" 2>/dev/null || break  # it has ended without one
   sleep 0.2
 done
-[ -n "$window" ] || { echo "$terminal: no window appeared"; exit 1; }
+if [ -z "$window" ]; then
+  echo "$terminal (attempt $VIEWER_CHECK_ATTEMPT): no window appeared; what it printed:"
+  tail -n 20 terminal.log 2>/dev/null
+  exit 3
+fi
 sleep 1
 if [ -n "$cell_height_wanted" ]; then
   area_height=$(xwininfo -id "$window" | awk '/Height:/ { print $2 }')
