@@ -233,7 +233,8 @@ void SixelEncoder::encodeImage(const Surface& surface, int left, int top, int wi
         const int rows = std::min(6, height - band * 6);
         for (int row = 0; row < rows; ++row)
             palette_.match(surface, left, top + band * 6 + row, width,
-                           &indices_[std::size_t(row) * std::size_t(width)]);
+                           &indices_[std::size_t(row) * std::size_t(width)],
+                           row > 0 ? &indices_[std::size_t(row - 1) * std::size_t(width)] : nullptr);
         encodeBand(rows, width, out);
     }
     out.append("\x1b\\", 2);

@@ -25,7 +25,10 @@ public:
     // Each pixel of a row of that rectangle (pixel row `y` of the surface) as its register, -1
     // where it was never painted: a look in a table for most pixels, and a comparison with
     // the few colours that can be nearest for the others.
-    void match(const Surface& surface, int left, int y, int width, int* registers);
+    // `above`: the registers of the row above it, where there is one (a pixel may take the
+    // register of the pixel above it, or before it, where that is hardly farther).
+    void match(const Surface& surface, int left, int y, int width, int* registers,
+               const int* above = nullptr);
 
     // The chosen colours as sixel defines them: percent of red, green and blue.
     struct Percent {
@@ -57,26 +60,30 @@ private:
     std::vector<Point> points_;
     bool exact_ = false;  // points are the exact colours, not cells
     // By a cell's key (its levels / 4): while gathering, 1 + its point; once the colours are
-    // chosen, 1 + its register, or -1 - the first of its candidates where the pixels in it
-    // differ in which colour is nearest. 0: no pixel of the image lies in it. A megabyte
-    // that starts zero without being written, of which an image touches what its colours use.
+    // chosen, 1 + its register, plus 2^16 x (1 + its alike register) where it has one (see
+    // match), or -1 - the first of its candidates where the pixels in it differ in which
+    // colour is nearest. 0: no pixel of the image lies in it. A megabyte that starts zero
+    // without being written, of which an image touches what its colours use.
     ZeroedMemory cellMemory_;
     int* cellTable_;
     std::vector<int> cellKey_;  // each cell's key
     // The exact colours by hash, each slot a point (or -1); and each point's register.
     std::vector<int> colourSlots_;
     std::vector<int> registerOf_;
+    std::vector<int> alikeOf_;  // each cell's alike colour, until numbered
     // For cells where it depends on the pixel: the colours that can be nearest, each with its
     // register, the first (the nearest to the cell's middle) repeated to fill the last four,
-    // ended by one with register -1: a pixel compares them four at a time, so that most
-    // cells' lists end where the processor expects.
+    // ended by one with register -2 - the cell's alike register (-1 where it has none): a
+    // pixel compares them four at a time, so that most cells' lists end where the processor
+    // expects.
     struct Candidate {
         unsigned char red, green, blue;
         int index;
     };
     static Candidate candidateOf(std::uint32_t colour, int index);
-    // The register of the candidate nearest `colour`, from a cell's list.
-    static int nearestCandidate(const Candidate* candidate, std::uint32_t colour);
+    // The register of the candidate nearest `colour`, from a cell's list, and the cell's alike
+    // register (or -1).
+    static int nearestCandidate(const Candidate* candidate, std::uint32_t colour, int& alike);
     std::vector<Candidate> candidates_;
 
     std::vector<std::uint32_t> centres_;  // the colours being chosen
@@ -86,8 +93,9 @@ private:
     std::vector<int> number_;             // each centre's register, numbered by use
     std::vector<Percent> percents_;
     std::vector<std::uint32_t> colours_;       // the row being matched
-    std::vector<std::uint32_t> recentColour_;  // colours matched lately, and their registers
-    std::vector<int> recentIndex_;
+    std::vector<std::uint32_t> recentColour_;  // colours matched lately, their registers and
+    std::vector<int> recentIndex_, recentAlike_;  // alike ones
+    std::vector<int> noneAbove_;               // -1s: the row above the first
     struct Recent {
         int looks = 0, found = 0;  // since the table was last judged
         int rowsLeft = 0;          // rows matched without it before it is tried again
