@@ -2,7 +2,8 @@
 // colours than the terminal has registers, each gets its own; else boxes of them, cut where the
 // error falls most, refined by k-means passes (each moves every colour to the mean of the
 // pixels nearest to it). No dithering: every pixel gets the nearest colour the terminal can
-// show, so the picture keeps the file's pixels as closely as the registers allow.
+// show, or one no eye tells from it where that continues a neighbour's colour, so the picture
+// keeps the file's pixels as closely as the registers allow.
 #pragma once
 
 #include <cstdint>
