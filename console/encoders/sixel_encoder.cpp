@@ -223,7 +223,7 @@ void SixelEncoder::encodeImage(const Surface& surface, int left, int top, int wi
     firstColumn_.resize(palette.size());
     lastColumn_.resize(palette.size());
     rank_.resize(palette.size());
-    pending_.resize(std::size_t(width));
+    pending_.resize(std::size_t(width) + 8);  // read eight columns at a time
     indices_.resize(6 * std::size_t(width));
     for (int band = 0; band * 6 < height; ++band) {
         if (band > 0) {
@@ -242,20 +242,29 @@ void SixelEncoder::encodeImage(const Surface& surface, int left, int top, int wi
 
 int SixelEncoder::firstLacking(int from, int to, int bits, int& common) const
 {
-    // Eight columns at a time: each byte of `spread` holds `bits`.
+    // Eight columns at a time, the word's byte k being column x + k (the memory's order on the
+    // little-endian processors this is built for): each byte of `spread` holds `bits`, and
+    // the columns from `to` on count as lacking. The first lacking one is the word's lowest
+    // byte that is not zero.
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "columns are bytes of a word");
     const std::uint64_t spread = std::uint64_t(bits) * 0x0101010101010101u;
-    std::uint64_t all = ~std::uint64_t(0), eight;
-    int x = from;
-    for (; x + 8 <= to; x += 8) {
-        std::memcpy(&eight, &pending_[std::size_t(x)], 8);
-        if ((spread & ~eight) != 0)
-            break;
+    std::uint64_t all = ~std::uint64_t(0);
+    for (int x = from; x < to; x += 8) {
+        std::uint64_t eight;
+        std::memcpy(&eight, &pending_[std::size_t(x)], 8);  // pending_ runs on past the band
+        std::uint64_t lacking = spread & ~eight;
+        if (to - x < 8)
+            lacking |= ~std::uint64_t(0) << (8 * (to - x));
+        if (lacking != 0) {
+            const int k = __builtin_ctzll(lacking) / 8;
+            all &= eight | ~std::uint64_t(0) << (8 * k);  // the columns before it
+            common &= fold(all);
+            return x + k;
+        }
         all &= eight;
     }
     common &= fold(all);
-    for (; x < to && (bits & ~pending_[std::size_t(x)]) == 0; ++x)
-        common &= pending_[std::size_t(x)];
-    return x;
+    return to;
 }
 
 void SixelEncoder::encodeBand(int rowsInBand, int width, ByteBuffer& out)
