@@ -1,6 +1,7 @@
 // Times one whole run of a program on a pseudo-terminal of a given size, reading what it writes
-// as fast as a terminal could: standard input is /dev/null (so the viewer ends as soon as its
-// picture is shown), standard output and error are the terminal.
+// as fast as a terminal could (into room set aside at the start, not copied as it grows):
+// standard input is /dev/null (so the viewer ends as soon as its picture is shown), standard
+// output and error are the terminal.
 //
 // Usage: pty_run [--pixels WIDTHxHEIGHT] [--answer plain|kitty|kitty-local|sixel|sixel-N|
 //                xtermjs|silent] [--late MILLISECONDS] [--env NAME=VALUE]...
@@ -85,6 +86,8 @@ int main(int argc, char** argv)
     session.answerWith(answer);
     session.drainAt(drainRate);
     session.answerAfter(std::chrono::milliseconds(late));
+    // The largest output of a 1080p picture (text cells of a noisy one, 36 MB) and then some.
+    session.keepRoomFor(std::size_t(64) << 20);
     for (const auto& variable : environment)
         session.setEnvironment(variable.first, variable.second);
     const auto start = std::chrono::steady_clock::now();

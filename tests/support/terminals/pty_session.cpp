@@ -5,10 +5,12 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
@@ -228,6 +230,21 @@ bool PtySession::readSome(std::chrono::milliseconds limit)
     }
     lastOutputAt_ = std::chrono::steady_clock::now();  // after the terminal has dealt with it
     return true;
+}
+
+void PtySession::keepRoomFor(std::size_t bytes)
+{
+    // Room that is not touched until bytes arrive, in huge pages where the system offers them
+    // (a few page faults for megabytes), and left out of the program's process at fork, which
+    // would otherwise copy its page tables for nothing (the child runs the program instead).
+    output_.reserve(bytes);
+    constexpr std::uintptr_t huge = std::uintptr_t(2) << 20;
+    const std::uintptr_t begin = (std::uintptr_t(output_.data()) + huge - 1) / huge * huge;
+    const std::uintptr_t end = (std::uintptr_t(output_.data()) + output_.capacity()) / huge * huge;
+    if (end > begin) {
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTFORK);
+    }
 }
 
 void PtySession::drain()

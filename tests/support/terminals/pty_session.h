@@ -75,6 +75,10 @@ public:
     bool waitForExit(std::chrono::milliseconds limit);
 
     const std::string& output() const { return output_; }  // all the terminal got
+    // Room for this many bytes of output, set aside before the program starts: a terminal
+    // keeps no history of what it parsed, so a benchmark's terminal should not spend its
+    // reading time copying its record of it to ever larger buffers.
+    void keepRoomFor(std::size_t bytes);
     // When the last output had been read and answered (a responder that reads the images it is
     // handed over has read them by then).
     std::chrono::steady_clock::time_point lastOutputAt() const { return lastOutputAt_; }
