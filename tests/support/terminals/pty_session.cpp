@@ -234,17 +234,15 @@ bool PtySession::readSome(std::chrono::milliseconds limit)
 
 void PtySession::keepRoomFor(std::size_t bytes)
 {
-    // Room that is not touched until bytes arrive, in huge pages where the system offers them
-    // (a few page faults for megabytes), and left out of the program's process at fork, which
-    // would otherwise copy its page tables for nothing (the child runs the program instead).
+    // Room that is not touched until bytes arrive (so the program's start, a fork, has no
+    // pages of it to share), in huge pages where the system offers them: a few page faults for
+    // megabytes.
     output_.reserve(bytes);
     constexpr std::uintptr_t huge = std::uintptr_t(2) << 20;
     const std::uintptr_t begin = (std::uintptr_t(output_.data()) + huge - 1) / huge * huge;
     const std::uintptr_t end = (std::uintptr_t(output_.data()) + output_.capacity()) / huge * huge;
-    if (end > begin) {
+    if (end > begin)
         madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTFORK);
-    }
 }
 
 void PtySession::drain()
